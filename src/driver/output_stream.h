@@ -1,0 +1,83 @@
+#ifndef RUXA_DRIVER_OUTPUT_STREAM_H_
+#define RUXA_DRIVER_OUTPUT_STREAM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace ruxa {
+
+/// A buffered byte stream. Converters write whole runs through it; it hands them to the sink in
+/// large blocks. The first sink failure is remembered, and everything after it is dropped, so
+/// callers check `ok()` (or the result of `Flush()`) once at the end instead of after each write.
+class OutputStream {
+ public:
+  OutputStream();
+  virtual ~OutputStream() = default;
+  OutputStream(const OutputStream&) = delete;
+  OutputStream& operator=(const OutputStream&) = delete;
+
+  void Write(const std::uint8_t* data, std::size_t size);
+  void Write(std::string_view text) {
+    Write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  }
+  void Put(std::uint8_t byte) {
+    if (used_ == kCapacity) Drain();
+    buffer_[used_++] = byte;
+  }
+  /// Writes the bytes of [data, data + size) that are not zero, in order.
+  void WriteNonZero(const std::uint8_t* data, std::size_t size);
+
+  /// Hands everything buffered to the sink; returns `ok()`.
+  bool Flush();
+  bool ok() const { return ok_; }
+
+ protected:
+  /// Stores [data, data + size) wholly, or returns false.
+  virtual bool Sink(const std::uint8_t* data, std::size_t size) = 0;
+
+ private:
+  static constexpr std::size_t kCapacity = 64 * 1024;
+  void Drain();
+
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::size_t used_ = 0;
+  bool ok_ = true;
+};
+
+/// Writes to a file descriptor it does not own, retrying partial and interrupted writes.
+class FdOutputStream : public OutputStream {
+ public:
+  explicit FdOutputStream(int fd) : fd_(fd) {}
+
+ protected:
+  bool Sink(const std::uint8_t* data, std::size_t size) override;
+
+ private:
+  int fd_;
+};
+
+/// Collects everything in memory; for tests and tools.
+class StringOutputStream : public OutputStream {
+ public:
+  /// Flushes and returns all bytes written so far.
+  const std::string& str() {
+    Flush();
+    return text_;
+  }
+
+ protected:
+  bool Sink(const std::uint8_t* data, std::size_t size) override {
+    text_.append(reinterpret_cast<const char*>(data), size);
+    return true;
+  }
+
+ private:
+  std::string text_;
+};
+
+}  // namespace ruxa
+
+#endif  // RUXA_DRIVER_OUTPUT_STREAM_H_

@@ -1,0 +1,225 @@
+#include "html2Ruxa/html_converter.h"
+
+#include "driver/name_rules.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace ruxa {
+
+const ConverterProfile kHtmlProfile = {
+    .banner = "--- Ruxa Beta Bramlink 2005 --- \n",
+    .matches_name = MatchesHtmlName,
+    .output_extension = ".htx",
+    .batch_output_error = "Error!\n",
+    .convert = ConvertHtml,
+};
+
+ConvertOutcome ConvertHtml(SourceBuffer& source, OutputStream& out, OutputStream& console,
+                           RunMode mode) {
+  HtmlConverter(out, console, mode).Convert(source);
+  return ConvertOutcome::Converted;
+}
+
+namespace {
+
+constexpr std::string_view kMagic = "Ruxa";
+constexpr std::string_view kDefaultText = "000000";
+constexpr std::string_view kDefaultBackground = "ffffff";
+constexpr std::string_view kHeadMessage = "removing the head";
+constexpr std::string_view kBreakEscape = "\\n";
+
+// A colour attribute counts when its tail starts at most this many bytes after "<bo".
+constexpr std::size_t kColourWindow = 100;
+constexpr std::string_view kTextColourTail = "xt=\"#";  // text="#...
+constexpr std::string_view kBackColourTail = "or=\"#";  // bgcolor="#... and color="#...
+constexpr std::size_t kColourDigits = 6;
+
+struct Entity {
+  std::string_view name;
+  std::uint8_t byte;  // ISO 8859-1
+};
+constexpr Entity kEntities[] = {
+    {"&lt;", 0x3C},     {"&gt;", 0x3E},     {"&amp;", 0x26},    {"&quot;", 0x22},
+    {"&eacute;", 0xE9}, {"&egrave;", 0xE8}, {"&agrave;", 0xE0}, {"&ccedil;", 0xE7},
+};
+
+// The line-break tags that batch mode turns into the escape; exact, lower case, no attributes.
+constexpr std::string_view kBreakTags[] = {"<br>", "</br>", "<br/>", "<br />"};
+
+// True when `pattern` lies wholly inside b[0, n) starting at i (i <= n).
+bool HasAt(const std::uint8_t* b, std::size_t n, std::size_t i, std::string_view pattern) {
+  return pattern.size() <= n - i && std::memcmp(b + i, pattern.data(), pattern.size()) == 0;
+}
+
+// Length of the line-break tag starting at b[i], or 0.
+std::size_t BreakTagLength(const std::uint8_t* b, std::size_t n, std::size_t i) {
+  for (const std::string_view tag : kBreakTags) {
+    if (HasAt(b, n, i, tag)) return tag.size();
+  }
+  return 0;
+}
+
+// True when the '>' at b[g] closes a line-break tag.
+bool ClosesBreakTag(const std::uint8_t* b, std::size_t n, std::size_t g) {
+  for (const std::string_view tag : kBreakTags) {
+    if (g + 1 >= tag.size() && HasAt(b, n, g + 1 - tag.size(), tag)) return true;
+  }
+  return false;
+}
+
+// Position of the first byte at or after i that the text pass must look at ('<', '>', '&' or a
+// zero byte), or n. Every other byte is copied as it is, so whole stretches are skipped here.
+std::size_t FindSpecial(const std::uint8_t* b, std::size_t i, std::size_t n) {
+#if defined(__SSE2__)
+  const __m128i lt = _mm_set1_epi8('<');
+  const __m128i gt = _mm_set1_epi8('>');
+  const __m128i amp = _mm_set1_epi8('&');
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, gt)),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, zero)));
+    if (const int mask = _mm_movemask_epi8(hit)) return i + static_cast<std::size_t>(__builtin_ctz(mask));
+  }
+#endif
+  for (; i < n; ++i) {
+    const std::uint8_t c = b[i];
+    if (c == '<' || c == '>' || c == '&' || c == 0) return i;
+  }
+  return n;
+}
+
+}  // namespace
+
+void HtmlConverter::Convert(const SourceBuffer& source) {
+  state_ = ConversionState::Initial;
+  out_.Write(kMagic);
+  WriteColourHeader(source.data, source.size);
+  WriteText(source.data, source.size);
+}
+
+void HtmlConverter::WriteColourHeader(const std::uint8_t* b, std::size_t n) {
+  // Every "<bo" opens a window of its own; windows may overlap, and an attribute inside two of
+  // them is written twice. The colour bytes are copied as they are, unchecked.
+  for (std::size_t i = 0; i + 2 < n; ++i) {
+    const void* lt = std::memchr(b + i, '<', n - 2 - i);
+    if (lt == nullptr) break;
+    i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(lt) - b);
+    if (b[i + 1] != 'b' || b[i + 2] != 'o') continue;
+    for (std::size_t p = i; p < i + kColourWindow && p + kTextColourTail.size() + kColourDigits <= n;
+         ++p) {
+      const std::uint8_t* digits = b + p + kTextColourTail.size();
+      if (HasAt(b, n, p, kTextColourTail)) {
+        out_.Write(digits, kColourDigits);
+        state_ = ConversionState::ColourWritten;
+      }
+      if (HasAt(b, n, p, kBackColourTail)) {
+        // A background colour with no text colour before it gets the default text colour first.
+        if (state_ != ConversionState::ColourWritten) out_.Write(kDefaultText);
+        out_.Write(digits, kColourDigits);
+        state_ = ConversionState::ColourWritten;
+      }
+    }
+  }
+  if (state_ != ConversionState::ColourWritten) {
+    out_.Write(kDefaultText);
+    out_.Write(kDefaultBackground);
+  }
+}
+
+void HtmlConverter::WriteBody(const std::uint8_t* data, std::size_t size) {
+  out_.Write(data, size);
+  if (mode_ == RunMode::Single) console_.Write(data, size);
+}
+
+// The text pass reads the page once, front to back, and never rewrites it. Stretches of ordinary
+// bytes are written whole; at each '<', '>', '&' or zero byte it decides what survives:
+//   - a zero byte or '>' is dropped;
+//   - in batch mode a line-break tag becomes the escape backslash-n;
+//   - "<he" prints "removing the head" and, for the first head only, drops everything up to the
+//     first '/' 'h' pair and the four bytes after its '/': "<head>...</head" (the '>' left over
+//     is dropped as usual). The pair alone decides, so "</h1>" or "/h" in an attribute ends the
+//     erase as well;
+//   - any other '<' drops everything up to and including the next '>'. In batch mode the '>' that
+//     closes a line-break tag does not count: that tag is already an escape;
+//   - one of the eight known entities becomes its byte; the bytes it yields ('<' among them) are
+//     text, never markup.
+// An erase whose end never comes runs to the end of the page.
+void HtmlConverter::WriteText(const std::uint8_t* b, std::size_t n) {
+  const bool batch = mode_ == RunMode::Batch;
+
+  const auto next_tag_end = [&](std::size_t from) {
+    for (std::size_t g = from; g < n; ++g) {
+      const void* found = std::memchr(b + g, '>', n - g);
+      if (found == nullptr) break;
+      g = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - b);
+      if (!batch || !ClosesBreakTag(b, n, g)) return g + 1;
+    }
+    return n;
+  };
+
+  const auto erase_head = [&](std::size_t from) {
+    std::size_t slash = from;
+    for (;; ++slash) {
+      const void* found = std::memchr(b + slash, '/', n - slash);
+      if (found == nullptr) return n;
+      slash = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - b);
+      if (slash + 1 < n && b[slash + 1] == 'h') break;
+    }
+    state_ = ConversionState::HeadErased;
+    std::size_t end = std::min(slash + 5, n);
+    if (batch) {
+      // The erase may cut into a line-break tag that starts just after the "/h"; that tag was
+      // already reduced to its escape, which the erase removes, so none of it survives.
+      for (std::size_t j = slash + 2; j < end; ++j) {
+        if (b[j] == '<') {
+          if (const std::size_t length = BreakTagLength(b, n, j)) end = j + length;
+          break;
+        }
+      }
+    }
+    return end;
+  };
+
+  std::size_t run = 0;  // start of the stretch of bytes not yet written
+  std::size_t i = 0;
+  while ((i = FindSpecial(b, i, n)) < n) {
+    const std::uint8_t c = b[i];
+    if (c == '&') {
+      const Entity* entity = nullptr;
+      for (const Entity& e : kEntities) {
+        if (HasAt(b, n, i, e.name)) entity = &e;
+      }
+      if (entity == nullptr) {
+        ++i;  // a literal '&' stays in the stretch
+        continue;
+      }
+      WriteBody(b + run, i - run);
+      WriteBody(&entity->byte, 1);
+      i += entity->name.size();
+    } else {
+      WriteBody(b + run, i - run);
+      if (c != '<') {
+        ++i;
+      } else if (const std::size_t length = batch ? BreakTagLength(b, n, i) : 0) {
+        WriteBody(reinterpret_cast<const std::uint8_t*>(kBreakEscape.data()), kBreakEscape.size());
+        i += length;
+      } else if (HasAt(b, n, i, "<he")) {
+        console_.Write(kHeadMessage);
+        i = state_ == ConversionState::HeadErased ? next_tag_end(i + 1) : erase_head(i + 1);
+      } else {
+        i = next_tag_end(i + 1);
+      }
+    }
+    run = i;
+  }
+  WriteBody(b + run, n - run);
+}
+
+}  // namespace ruxa
