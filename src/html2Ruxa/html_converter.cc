@@ -175,11 +175,14 @@ void HtmlConverter::WriteText(const std::uint8_t* b, std::size_t n) {
     state_ = ConversionState::HeadErased;
     std::size_t end = std::min(slash + 5, n);
     if (batch) {
-      // The erase may cut into a line-break tag that starts just after the "/h"; that tag was
-      // already reduced to its escape, which the erase removes, so none of it survives.
+      // The erase may cut into a line-break tag that starts just after the "/h". That tag is
+      // already its escape: the erase takes the backslash, and the 'n' too unless the tag starts
+      // on the erase's last byte.
       for (std::size_t j = slash + 2; j < end; ++j) {
-        if (b[j] == '<') {
-          if (const std::size_t length = BreakTagLength(b, n, j)) end = j + length;
+        if (b[j] != '<') continue;
+        if (const std::size_t length = BreakTagLength(b, n, j)) {
+          if (j + 1 == end) WriteBody(reinterpret_cast<const std::uint8_t*>("n"), 1);
+          end = j + length;
           break;
         }
       }
