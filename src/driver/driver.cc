@@ -126,7 +126,17 @@ class Driver {
       return kExitFailure;
     }
     int status = kExitOk;
-    while (const dirent* entry = ::readdir(dir)) {
+    for (;;) {
+      errno = 0;
+      const dirent* entry = ::readdir(dir);
+      if (entry == nullptr) {
+        // The end of the listing and a failed listing both come as a null entry; errno tells.
+        if (errno != 0) {
+          console_.Write(kCannotList);
+          status = kExitFailure;
+        }
+        break;
+      }
       const std::string_view name(entry->d_name);
       console_.Write("FICHIER: " + std::to_string(name.size()) + " ");
       console_.Write(name);
