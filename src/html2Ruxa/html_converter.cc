@@ -95,6 +95,21 @@ std::size_t FindSpecial(const std::uint8_t* b, std::size_t i, std::size_t n) {
   return n;
 }
 
+// Position of the first non-zero byte at or after i, or n. Erased or padded stretches can be
+// long (sparse files), so they are skipped a block at a time.
+std::size_t SkipZeros(const std::uint8_t* b, std::size_t i, std::size_t n) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)) ^ 0xFFFF;
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(mask));
+  }
+#endif
+  while (i < n && b[i] == 0) ++i;
+  return i;
+}
+
 }  // namespace
 
 void HtmlConverter::Convert(const SourceBuffer& source) {
@@ -208,7 +223,9 @@ void HtmlConverter::WriteText(const std::uint8_t* b, std::size_t n) {
       i += entity->name.size();
     } else {
       WriteBody(b + run, i - run);
-      if (c != '<') {
+      if (c == 0) {
+        i = SkipZeros(b, i, n);
+      } else if (c == '>') {
         ++i;
       } else if (const std::size_t length = batch ? BreakTagLength(b, n, i) : 0) {
         WriteBody(reinterpret_cast<const std::uint8_t*>(kBreakEscape.data()), kBreakEscape.size());
