@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,7 +20,15 @@ class OutputStream {
   OutputStream(const OutputStream&) = delete;
   OutputStream& operator=(const OutputStream&) = delete;
 
-  void Write(const std::uint8_t* data, std::size_t size);
+  void Write(const std::uint8_t* data, std::size_t size) {
+    // Short runs, the common case, are copied here; the rest goes out of line.
+    if (size <= kCapacity - used_ && size < kCapacity) {
+      if (size != 0) std::memcpy(buffer_.get() + used_, data, size);
+      used_ += size;
+    } else {
+      WriteLong(data, size);
+    }
+  }
   void Write(std::string_view text) {
     Write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
   }
@@ -41,6 +50,7 @@ class OutputStream {
  private:
   static constexpr std::size_t kCapacity = 64 * 1024;
   void Drain();
+  void WriteLong(const std::uint8_t* data, std::size_t size);
 
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::size_t used_ = 0;

@@ -59,6 +59,7 @@ bool HasAt(const std::uint8_t* b, std::size_t n, std::size_t i, std::string_view
 
 // Length of the line-break tag starting at b[i], or 0.
 std::size_t BreakTagLength(const std::uint8_t* b, std::size_t n, std::size_t i) {
+  if (i + 1 < n && b[i + 1] != 'b' && b[i + 1] != '/') return 0;
   for (const std::string_view tag : kBreakTags) {
     if (HasAt(b, n, i, tag)) return tag.size();
   }
@@ -67,30 +68,53 @@ std::size_t BreakTagLength(const std::uint8_t* b, std::size_t n, std::size_t i) 
 
 // True when the '>' at b[g] closes a line-break tag.
 bool ClosesBreakTag(const std::uint8_t* b, std::size_t n, std::size_t g) {
+  if (g > 0 && b[g - 1] != 'r' && b[g - 1] != '/') return false;
   for (const std::string_view tag : kBreakTags) {
     if (g + 1 >= tag.size() && HasAt(b, n, g + 1 - tag.size(), tag)) return true;
   }
   return false;
 }
 
-// Position of the first byte at or after i that the text pass must look at ('<', '>', '&' or a
-// zero byte), or n. Every other byte is copied as it is, so whole stretches are skipped here.
-std::size_t FindSpecial(const std::uint8_t* b, std::size_t i, std::size_t n) {
+// Position of the first byte in [i, n) equal to one of `Bytes`, or n. Pages are mostly plain
+// text between short tags, so the scans skip sixteen bytes at a time where they can; even a
+// library call per tag costs more than the tag itself.
+template <std::uint8_t... Bytes>
+std::size_t FindAnyOf(const std::uint8_t* b, std::size_t i, std::size_t n) {
 #if defined(__SSE2__)
-  const __m128i lt = _mm_set1_epi8('<');
-  const __m128i gt = _mm_set1_epi8('>');
-  const __m128i amp = _mm_set1_epi8('&');
-  const __m128i zero = _mm_setzero_si128();
   for (; i + 16 <= n; i += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, gt)),
-                                     _mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, zero)));
-    if (const int mask = _mm_movemask_epi8(hit)) return i + static_cast<std::size_t>(__builtin_ctz(mask));
+    __m128i hit = _mm_setzero_si128();
+    ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(Bytes))))), ...);
+    if (const int mask = _mm_movemask_epi8(hit)) {
+      return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
   }
 #endif
   for (; i < n; ++i) {
-    const std::uint8_t c = b[i];
-    if (c == '<' || c == '>' || c == '&' || c == 0) return i;
+    if (((b[i] == Bytes) || ...)) return i;
+  }
+  return n;
+}
+
+// The bytes the text pass must look at: everything else is copied as it is.
+std::size_t FindSpecial(const std::uint8_t* b, std::size_t i, std::size_t n) {
+  return FindAnyOf<'<', '>', '&', 0>(b, i, n);
+}
+
+// Position of the first "<bo" at or after i, or n.
+std::size_t FindBodyStart(const std::uint8_t* b, std::size_t i, std::size_t n) {
+#if defined(__SSE2__)
+  for (; i + 18 <= n; i += 16) {
+    const auto at = [&](std::size_t k, char c) {
+      return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i + k)),
+                            _mm_set1_epi8(c));
+    };
+    const int mask = _mm_movemask_epi8(_mm_and_si128(at(0, '<'), _mm_and_si128(at(1, 'b'), at(2, 'o'))));
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+  }
+#endif
+  for (; i + 2 < n; ++i) {
+    if (b[i] == '<' && b[i + 1] == 'b' && b[i + 2] == 'o') return i;
   }
   return n;
 }
@@ -103,7 +127,7 @@ std::size_t SkipZeros(const std::uint8_t* b, std::size_t i, std::size_t n) {
   for (; i + 16 <= n; i += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
     const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)) ^ 0xFFFF;
-    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(mask));
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
   }
 #endif
   while (i < n && b[i] == 0) ++i;
@@ -122,11 +146,7 @@ void HtmlConverter::Convert(const SourceBuffer& source) {
 void HtmlConverter::WriteColourHeader(const std::uint8_t* b, std::size_t n) {
   // Every "<bo" opens a window of its own; windows may overlap, and an attribute inside two of
   // them is written twice. The colour bytes are copied as they are, unchecked.
-  for (std::size_t i = 0; i + 2 < n; ++i) {
-    const void* lt = std::memchr(b + i, '<', n - 2 - i);
-    if (lt == nullptr) break;
-    i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(lt) - b);
-    if (b[i + 1] != 'b' || b[i + 2] != 'o') continue;
+  for (std::size_t i = 0; (i = FindBodyStart(b, i, n)) < n; ++i) {
     for (std::size_t p = i; p < i + kColourWindow && p + kTextColourTail.size() + kColourDigits <= n;
          ++p) {
       const std::uint8_t* digits = b + p + kTextColourTail.size();
@@ -170,10 +190,7 @@ void HtmlConverter::WriteText(const std::uint8_t* b, std::size_t n) {
   const bool batch = mode_ == RunMode::Batch;
 
   const auto next_tag_end = [&](std::size_t from) {
-    for (std::size_t g = from; g < n; ++g) {
-      const void* found = std::memchr(b + g, '>', n - g);
-      if (found == nullptr) break;
-      g = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - b);
+    for (std::size_t g = from; (g = FindAnyOf<'>'>(b, g, n)) < n; ++g) {
       if (!batch || !ClosesBreakTag(b, n, g)) return g + 1;
     }
     return n;

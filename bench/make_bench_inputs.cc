@@ -1,0 +1,115 @@
+// Generates the benchmark inputs in the current directory:
+//   page/page.htm    one page of at least 100 MB shaped like real HTML (a head, tags with
+//                    attributes, scripts, entities, line breaks, paragraphs of text)
+//   pages/NNNN.htm   3000 small pages of a few kilobytes each
+//   doc/big.doc      a document of at least 100 MB in layout 'D': runs of a few hundred 16-bit
+//                    characters between binary gaps
+// The content is pseudo-random but the same on every run.
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::uint64_t state = 0x9E3779B97F4A7C15u;
+std::uint32_t Next() {
+  state ^= state << 13;
+  state ^= state >> 7;
+  state ^= state << 17;
+  return static_cast<std::uint32_t>(state);
+}
+
+const char* const kWords[] = {"the",    "viewer", "reads",  "every", "byte",  "of",    "a",
+                              "page",   "text",   "colour", "while", "caf",   "under", "light",
+                              "quick",  "brown",  "files",  "from",  "north", "river", "table",
+                              "number", "and",    "with",   "for",   "on",    "night", "market"};
+const char* const kEntities[] = {"&amp;", "&lt;", "&gt;", "&quot;", "&eacute;", "&nbsp;", "&copy;"};
+
+std::string Sentence() {
+  std::string s;
+  const int words = 6 + static_cast<int>(Next() % 14);
+  for (int i = 0; i < words; ++i) {
+    if (i) s += ' ';
+    s += kWords[Next() % (sizeof kWords / sizeof *kWords)];
+    if (Next() % 23 == 0) s += kEntities[Next() % (sizeof kEntities / sizeof *kEntities)];
+  }
+  return s + ". ";
+}
+
+std::string Block(unsigned id) {
+  std::string b = "<div class=\"article\" id=\"a" + std::to_string(id) + "\">\n<h2 class=\"title\">" +
+                  Sentence() + "</h2>\n<p style=\"margin:0 0 1em 0\">";
+  const int sentences = 2 + static_cast<int>(Next() % 6);
+  for (int i = 0; i < sentences; ++i) {
+    b += Sentence();
+    switch (Next() % 6) {
+      case 0: b += "<br>\n"; break;
+      case 1: b += "<a href=\"https://example.org/item?id=" + std::to_string(id) + "&amp;ref=b\">more</a> "; break;
+      case 2: b += "<b>" + Sentence() + "</b>"; break;
+      case 3: b += "<br />\n"; break;
+      default: break;
+    }
+  }
+  b += "</p>\n";
+  if (Next() % 8 == 0) b += "<script type=\"text/javascript\">if (a < b && c > d) { show(" + std::to_string(id) + "); }</script>\n";
+  if (Next() % 16 == 0) b += "<!-- generated block " + std::to_string(id) + " -->\n";
+  return b + "</div>\n";
+}
+
+std::string Page(std::size_t at_least) {
+  std::string page =
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"iso-8859-1\">\n"
+      "<title>Benchmark page</title>\n<link rel=\"stylesheet\" href=\"style.css\">\n"
+      "<style>body { font-family: serif; } .title { color: #333; }</style>\n</head>\n"
+      "<body text=\"#202020\" bgcolor=\"#fafafa\">\n";
+  for (unsigned id = 0; page.size() < at_least; ++id) page += Block(id);
+  return page + "</body>\n</html>\n";
+}
+
+bool Save(const std::string& path, const std::string& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+std::string Document(std::size_t at_least) {
+  // A header block holding the layout marker, as at the start of a real document.
+  std::string doc(4096, '\0');
+  doc[2095] = 'D';
+  doc.reserve(at_least + 4096);
+  while (doc.size() < at_least) {
+    // A binary gap, then a run of text stored as 16-bit characters.
+    const std::size_t gap = 64 + Next() % 512;
+    for (std::size_t i = 0; i < gap; ++i) doc += static_cast<char>(Next() % 4 ? 0 : Next() & 0xFF);
+    doc += std::string("\x02\x00\xD9\x00", 4);
+    std::string text;
+    while (text.size() < 200 + Next() % 300) text += Sentence();
+    for (const char c : text) {
+      doc += c;
+      doc += '\0';
+    }
+    doc += '\x04';
+  }
+  return doc;
+}
+
+}  // namespace
+
+int main() {
+  mkdir("page", 0777);
+  mkdir("pages", 0777);
+  mkdir("doc", 0777);
+  bool ok = Save("page/page.htm", Page(100u << 20));
+  for (int i = 0; ok && i < 3000; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "pages/%04d.htm", i);
+    ok = Save(name, Page(1000 + Next() % 6000));
+  }
+  ok = ok && Save("doc/big.doc", Document(100u << 20));
+  if (!ok) std::perror("make_bench_inputs");
+  return ok ? 0 : 1;
+}
