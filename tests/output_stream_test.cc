@@ -31,7 +31,7 @@ TEST(OutputStream, WriteNonZeroDropsExactlyTheZeros) {
     out.Write("<");
     out.WriteNonZero(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
     out.Write(">");
-    EXPECT_EQ(out.str(), "<" + WithoutZeros(data) + ">") << data.size();
+    EXPECT_EQ(out.str(), std::string("<").append(WithoutZeros(data)).append(">")) << data.size();
   }
 }
 
