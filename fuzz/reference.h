@@ -12,8 +12,9 @@
 namespace ruxa::reference {
 
 struct Result {
-  std::string file;
-  std::string console;
+  std::string file;     // everything written to the output
+  std::string console;  // everything printed
+  std::size_t header = 0;  // html: bytes of magic and colour fields at the start of `file`
 };
 
 inline bool At(const std::vector<std::uint8_t>& b, std::size_t i, const char* s) {
@@ -43,6 +44,7 @@ inline Result Html(std::vector<std::uint8_t> b, bool batch) {
     }
   }
   if (state != 2) r.file += "000000ffffff";
+  r.header = r.file.size();
   if (batch) {
     for (std::size_t i = 0; i < n; ++i) {
       const char* forms[] = {"<br>", "</br>", "<br/>", "<br />"};

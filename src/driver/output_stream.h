@@ -48,7 +48,7 @@ class OutputStream {
   virtual bool Sink(const std::uint8_t* data, std::size_t size) = 0;
 
  private:
-  static constexpr std::size_t kCapacity = 64 * 1024;
+  static constexpr std::size_t kCapacity = 256 * 1024;
   void Drain();
   void WriteLong(const std::uint8_t* data, std::size_t size);
 
