@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# End-to-end tests: runs the built programs in scratch directories, as a user would, and checks the
+# console byte for byte, the exit status and what is left on disk.
+# Usage: e2e.sh BUILD_DIR GROUP   (GROUP: modes, documents, faults, skips, install, huge)
+set -u
+build=$(realpath "$1") group=$2 html=$(realpath "$1/html2Ruxa") doc=$(realpath "$1/doc2Ruxa")
+passed=0 failed=0 hb=$'--- Ruxa Beta Bramlink 2005 --- \n' invalid=$'Error, invalid file name!\n'
+
+fresh() { dir=$(mktemp -d) && cd "$dir" || exit 1; }
+trap 'cd / && rm -rf "${dir:?}"' EXIT
+console() { out=$(mktemp); "$@" <"${stdin:-/dev/null}" >"$out"; status=$?; }
+pass() { passed=$((passed + 1)); }
+fail() { failed=$((failed + 1)) && echo "FAIL: $*" && cat -A "$out" | tail -n 20; }
+# expect WHAT STATUS CONSOLE [end]: the last run's exit status, and its console exactly (or its end).
+expect() {
+  local console=$out
+  [[ ${4:-} == end ]] && console=<(tail -c "${#3}" "$out")
+  if [[ $status == "$2" ]] && cmp -s <(printf '%s' "$3") "$console"; then pass; else fail "$1"; fi
+}
+file() { if cmp -s <(printf '%s' "$2") "$1"; then pass; else fail "$1 differs"; fi; }
+absent() { if [[ ! -e $1 ]]; then pass; else fail "$1 exists"; fi; }
+# A batch prints a block per entry, in the listing's order: its FICHIER line and what converting it
+# printed. These are compared as a sorted set, a line each, with ';' for line ends and B for the
+# banner, leaving out the entries of files the run wrote itself (the listing may show them or not).
+expect_blocks() {  # WHAT STATUS "BLOCK BLOCK..." [WRITTEN NAME...]
+  local got want=$(tr -s ' \n' '\n' <<<"$3" | tr '_' ' ' | sort) skip=("${@:4}")
+  got=$(awk 'BEGIN { RS = "FICHIER: " } NR > 1 { gsub(/\n/, ";"); print }' "$out" |
+    sed "s/${hb%$'\n'}/B/; s/--- Ruxa Bramlink 2005 --- /B/" | grep -v -x -F -e @ "${skip[@]/#/-e}" | sort)
+  if [[ $status == "$2" && $got == "$want" ]]; then pass; else fail "$1: $got"; fi
+}
+
+case $group in
+modes)
+  fresh && printf '<p>hi</p>' >a.htm && printf 'x<br>y' >b.HTML && printf 'z' | tee c.txt x.hxyz a.h.xy .ht >p.ht
+  console "$html"
+  expect_blocks batch 0 "1_.; 2_..; 5_a.htm;B;Size:_9_; 6_b.HTML;B;Size:_6_; 5_c.txt; 4_p.ht; 3_.ht;
+    6_x.hxyz;B;Size:_1_; 6_a.h.xy;B;Size:_1_;" "5 a.htx;" "6 b..htx;" "6 x..htx;" "6 a..htx;"
+  file a.htx 'Ruxa000000ffffffhi' && file b..htx 'Ruxa000000ffffffx\ny' && file x..htx 'Ruxa000000ffffffz'
+  file a..htx 'Ruxa000000ffffffz' && absent c.htx && absent p.htx
+  for args in "x" "x y z"; do  # any count but two is batch mode
+    rm a.htx && console "$html" $args && expect "arguments $args" 0 "" end && file a.htx 'Ruxa000000ffffffhi'
+  done
+  printf '<head>h</head><body text="#0000ff">a<br>b&amp;</body>' >in.txt
+  console "$html" in.txt out.bin
+  expect single 0 "${hb}Size: 53 "$'\n''removing the headab&' && file out.bin 'Ruxa0000ffab&'
+  : >e.htm && console "$html" e.htm e.out
+  expect empty 0 "${hb}Size: 0 "$'\n' && file e.out 'Ruxa000000ffffff'
+  stdin=<(printf '<i>x</i>') console "$html" /dev/stdin p.out
+  expect "pipe as input" 0 "${hb}Size: 8 "$'\n'x && file p.out 'Ruxa000000ffffffx'
+  ;;
+documents)
+  fresh && for name in x.doc X.DOC x.Doc x.docx; do
+    head -c 3000 /dev/zero | tr '\0' ' ' >"$name"
+    printf 'D' | dd of="$name" bs=1 seek=2095 conv=notrunc status=none
+    printf '\2\0\331\0o\0\4' | dd of="$name" bs=1 seek=10 conv=notrunc status=none
+  done
+  printf 'short' >bad.doc && console "$doc"
+  expect_blocks documents 2 "1_.; 2_..; 5_x.doc;B;Size:_3000_; 5_X.DOC;B;Size:_3000_; 5_x.Doc;
+    6_x.docx; 7_bad.doc;B;Size:_5_;Invalid_doc_file!_;" "5 x.dox;" "5 X.dox;" "7 bad.dox;"
+  file x.dox o && file X.dox o && file bad.dox '' && absent x.Dox
+  ;;
+faults)
+  page='<b>x</b>'
+  for p in "$html" "$doc"; do
+    fresh && console "$p" no.in o.out && expect "missing input" 1 "$invalid" && absent o.out
+    mkdir d.in && console "$p" d.in o.out && expect "input is a directory" 1 "$invalid" && absent o.out
+    printf "$page" >a.in && console "$p" a.in no/o.out && expect "output folder missing" 1 "$invalid"
+    mkdir o && console "$p" a.in o && expect "output is a directory" 1 "$invalid"
+    console "$p" a.in a.in && expect "output is the input" 1 "$invalid"
+    console "$p" a.in ./a.in && expect "output is the input, spelt otherwise" 1 "$invalid"
+    ln a.in l.out && console "$p" a.in l.out && expect "output is a hard link" 1 "$invalid"
+    file a.in "$page"
+  done
+  fresh && printf "$page" >p.htm && mkdir p.htx && console "$html"
+  expect "batch output is a directory" 1 $'FICHIER: 5 p.htm\nError!\n' end
+  fresh && printf "$page" >x.doc && mkdir x.dox && console "$doc"
+  expect "batch output is a directory" 1 $'FICHIER: 5 x.doc\n'"$invalid" end
+  printf "$page" >a.htm && console "$html" a.htm /dev/full
+  expect "full disk" 1 "${hb}Size: 8 "$'\nxError, cannot write the output file!\n'
+  head -c 4000000 /dev/zero | tr '\0' z >big.htm
+  "$html" big.htm big.out </dev/null | head -c 1 >/dev/null
+  status=${PIPESTATUS[0]} && expect "console closes early" 0 "" end && file big.out "Ruxa000000ffffff$(cat big.htm)"
+  mkfifo open.pipe && exec 3<>open.pipe  # a pipe that never ends nor delivers a line
+  stdin=open.pipe console timeout 10 "$html" no o && exec 3>&-
+  expect "failure with an open pipe as standard input" 1 "$invalid"
+  printf '\n' | script -qec "$html no o" /dev/null >tty.out
+  status=${PIPESTATUS[1]} out=tty.out && expect "pause at a terminal" 1 'Press Enter to continue . . . ' end
+  # A directory that can be entered but not read; root reads anything, so root runs it as nobody.
+  fresh && cp "$html" . && chmod 311 . && as_nobody=()
+  [[ $(id -u) == 0 ]] && as_nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  console "${as_nobody[@]}" ./html2Ruxa && expect "unlistable" 1 $'Error, cannot list the directory!\n'
+  chmod 700 .
+  ;;
+skips)  # entries that would be converted onto themselves, and non-regular entries, are only listed
+  fresh && for f in notes.htx index..htx h.htm; do printf keep >$f; done
+  ln h.htm h.htx && mkdir d.htm && mkfifo f.htm && console "$html"
+  expect_blocks skips 0 "1_.; 2_..; 9_notes.htx; 10_index..htx; 5_h.htm; 5_h.htx; 5_d.htm; 5_f.htm;"
+  file notes.htx keep && file index..htx keep && file h.htm keep
+  ;;
+install)  # into a temporary prefix, as a packager would, then run the installed program
+  fresh && cmake --install "$build" --prefix "$dir/usr" >/dev/null || fail "cmake --install"
+  for f in bin/html2Ruxa bin/doc2Ruxa share/man/man1/html2Ruxa.1 share/man/man1/doc2Ruxa.1; do
+    [[ -f usr/$f ]] && pass || fail "$f not installed"
+  done
+  for page in usr/share/man/man1/*.1; do groff -ww -z -man "$page" && pass || fail "$page"; done
+  printf '<body bgcolor="#abcdef">a&amp;b<br>c' >p.html && console "$dir/usr/bin/html2Ruxa" p.html p.out
+  expect installed 0 "${hb}Size: 36 "$'\n'"a&bc" && file p.out 'Ruxa000000abcdefa&bc'
+  ;;
+huge)  # past 2 GiB the size must still load whole and count right; slow, so CI or on request
+  [[ -n ${CI:-}${RUXA_SLOW_TESTS:-} ]] || { echo "set RUXA_SLOW_TESTS=1 to run"; exit 77; }
+  fresh && printf '<p>x</p>' >big.htm && truncate -s 2684354560 big.htm && printf y >>big.htm
+  console "$html" && expect_blocks huge 0 "1_.; 2_..; 7_big.htm;B;Size:_2684354561_;" "7 big.htx;"
+  file big.htx 'Ruxa000000ffffffxy'
+  ;;
+esac
+echo "$passed passed, $failed failed"
+[[ $failed == 0 ]]
