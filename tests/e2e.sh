@@ -105,6 +105,8 @@ install)  # into a temporary prefix, as a packager would, then run the installed
   for page in usr/share/man/man1/*.1; do groff -ww -z -man "$page" && pass || fail "$page"; done
   printf '<body bgcolor="#abcdef">a&amp;b<br>c' >p.html && console "$dir/usr/bin/html2Ruxa" p.html p.out
   expect installed 0 "${hb}Size: 36 "$'\n'"a&bc" && file p.out 'Ruxa000000abcdefa&bc'
+  console "$dir/usr/bin/doc2Ruxa" p.html d.out
+  expect "installed doc2Ruxa" 2 $'--- Ruxa Bramlink 2005 --- \nSize: 36 \nInvalid doc file! \n'
   ;;
 huge)  # past 2 GiB the size must still load whole and count right; slow, so CI or on request
   [[ -n ${CI:-}${RUXA_SLOW_TESTS:-} ]] || { echo "set RUXA_SLOW_TESTS=1 to run"; exit 77; }
