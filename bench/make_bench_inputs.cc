@@ -40,21 +40,34 @@ std::string Sentence() {
 }
 
 std::string Block(unsigned id) {
-  std::string b = "<div class=\"article\" id=\"a" + std::to_string(id) + "\">\n<h2 class=\"title\">" +
-                  Sentence() + "</h2>\n<p style=\"margin:0 0 1em 0\">";
+  std::string b = "<div class=\"article\" id=\"a" + std::to_string(id) +
+                  "\">\n<h2 class=\"title\">" + Sentence() +
+                  "</h2>\n<p style=\"margin:0 0 1em 0\">";
   const int sentences = 2 + static_cast<int>(Next() % 6);
   for (int i = 0; i < sentences; ++i) {
     b += Sentence();
     switch (Next() % 6) {
-      case 0: b += "<br>\n"; break;
-      case 1: b += "<a href=\"https://example.org/item?id=" + std::to_string(id) + "&amp;ref=b\">more</a> "; break;
-      case 2: b += "<b>" + Sentence() + "</b>"; break;
-      case 3: b += "<br />\n"; break;
-      default: break;
+      case 0:
+        b += "<br>\n";
+        break;
+      case 1:
+        b += "<a href=\"https://example.org/item?id=" + std::to_string(id) +
+             "&amp;ref=b\">more</a> ";
+        break;
+      case 2:
+        b += "<b>" + Sentence() + "</b>";
+        break;
+      case 3:
+        b += "<br />\n";
+        break;
+      default:
+        break;
     }
   }
   b += "</p>\n";
-  if (Next() % 8 == 0) b += "<script type=\"text/javascript\">if (a < b && c > d) { show(" + std::to_string(id) + "); }</script>\n";
+  if (Next() % 8 == 0)
+    b += "<script type=\"text/javascript\">if (a < b && c > d) { show(" + std::to_string(id) +
+         "); }</script>\n";
   if (Next() % 16 == 0) b += "<!-- generated block " + std::to_string(id) + " -->\n";
   return b + "</div>\n";
 }

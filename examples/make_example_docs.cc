@@ -15,7 +15,8 @@ constexpr std::size_t kMarker = 2095;
 std::vector<std::uint8_t> Filler() {
   std::vector<std::uint8_t> doc(kSize);
   // Arbitrary filler that never holds a signature start (02) or a terminator (04, 14).
-  for (std::size_t i = 0; i < kSize; ++i) doc[i] = static_cast<std::uint8_t>((i * 37) % 5 == 0 ? 0xFF : 0);
+  for (std::size_t i = 0; i < kSize; ++i)
+    doc[i] = static_cast<std::uint8_t>((i * 37) % 5 == 0 ? 0xFF : 0);
   return doc;
 }
 

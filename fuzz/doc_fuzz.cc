@@ -37,7 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   std::vector<std::uint8_t> doc(data + 1, data + size);
   const std::size_t marker = ruxa::kLayoutMarkerOffset;
-  if (doc.size() <= marker) doc.insert(doc.begin() + static_cast<std::ptrdiff_t>(doc.size() / 2), marker + 1 - doc.size(), 0x20);
+  if (doc.size() <= marker)
+    doc.insert(doc.begin() + static_cast<std::ptrdiff_t>(doc.size() / 2), marker + 1 - doc.size(),
+               0x20);
   doc[marker] = data[0] & 1 ? 'D' : '6';
   Check(doc);
   return 0;

@@ -12,8 +12,8 @@
 namespace ruxa::reference {
 
 struct Result {
-  std::string file;     // everything written to the output
-  std::string console;  // everything printed
+  std::string file;        // everything written to the output
+  std::string console;     // everything printed
   std::size_t header = 0;  // html: bytes of magic and colour fields at the start of `file`
 };
 

@@ -13,7 +13,7 @@ status=0
 for name in html doc; do
   corpus=build/fuzz/corpus/$name
   mkdir -p "$corpus"
-  cp -n fuzz/corpus/$name/* "$corpus"/ 2>/dev/null || true
+  cp -n fuzz/corpus/$name/* examples/pages/* "$corpus"/ 2>/dev/null || true
   echo "== fuzzing $name for $seconds s"
   if ! "build/fuzz/fuzz/${name}_fuzzer" "$corpus" -max_len=6000 -timeout=10 \
       -max_total_time="$seconds" -print_final_stats=1 \

@@ -24,11 +24,11 @@ TEST(HtmlConverter, OutputFiles) {
       {"<BODY TEXT=\"#112233\" BGCOLOR=\"#445566\">", d, "="},
       {"<body text='#112233' bgcolor=#445566>", d, "="},
       {"<body><font color=\"#ff0000\">", "Ruxa000000ff0000", "="},  // any colour in the window
-      {"<bo" + pad + "text=\"#112233\">", "Ruxa112233", "="},        // tail 99 bytes after '<'
-      {"<bo " + pad + "text=\"#112233\">", d, "="},                  // 100 bytes: outside
-      {"<bo<body text=\"#123456\">", "Ruxa123456123456", "="},        // two windows, twice
-      {"<body text=\"#abc\">x", "Ruxaabc\">xx", "="},                 // copied unchecked
-      {"<body text=\"#12345", d, "="},                                // cut by the end
+      {"<bo" + pad + "text=\"#112233\">", "Ruxa112233", "="},       // tail 99 bytes after '<'
+      {"<bo " + pad + "text=\"#112233\">", d, "="},                 // 100 bytes: outside
+      {"<bo<body text=\"#123456\">", "Ruxa123456123456", "="},      // two windows, twice
+      {"<body text=\"#abc\">x", "Ruxaabc\">xx", "="},               // copied unchecked
+      {"<body text=\"#12345", d, "="},                              // cut by the end
       {"<body text=\"#123456", "Ruxa123456", "="},
       {"<html><head><title>t</title></head><body text=\"#112233\" bgcolor=\"#445566\">"
        "Caf&eacute; &lt;1&gt;<br>x</body></html>",
@@ -49,7 +49,7 @@ TEST(HtmlConverter, OutputFiles) {
       {"<head>a/hbcdefZ", d + "efZ", "="},  // first "/h" and four more bytes
       {"<head><title>/h1</title></head>X", d + "titleX", "="},
       {"<head>abc</head>X<header>Y", d + "XY", "="},
-      {"a<x <br> y>z", d + "az", d + "a yz"},  // a line break's '>' ends no tag
+      {"a<x <br> y>z", d + "az", d + "a yz"},   // a line break's '>' ends no tag
       {"<head/hab<br>x", d + "nx", d + "brx"},  // the erase takes the escape's backslash
       {"<head/ha<br>x", d + "x", d + "rx"},
   };

@@ -46,8 +46,9 @@ bool SignatureAt(const Layout& layout, const std::uint8_t* b, std::size_t n, std
 ConvertOutcome DocConverter::Convert(SourceBuffer& source) {
   std::uint8_t* const b = source.data;
   const std::size_t n = source.size;
-  if (n <= kLayoutMarkerOffset || (b[kLayoutMarkerOffset] != static_cast<std::uint8_t>(LayoutMarker::D) &&
-                                   b[kLayoutMarkerOffset] != static_cast<std::uint8_t>(LayoutMarker::Six))) {
+  if (n <= kLayoutMarkerOffset ||
+      (b[kLayoutMarkerOffset] != static_cast<std::uint8_t>(LayoutMarker::D) &&
+       b[kLayoutMarkerOffset] != static_cast<std::uint8_t>(LayoutMarker::Six))) {
     console_.Write("Invalid doc file! \n");
     return ConvertOutcome::Rejected;
   }

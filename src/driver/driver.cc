@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -42,9 +42,9 @@ class ByteStorage {
     const std::size_t page = 4096;
     if (capacity > SIZE_MAX - page) return false;
     const std::size_t mapped = std::max(page, (capacity + page - 1) / page * page);
-    void* p = data_ == nullptr
-                  ? ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
-                  : ::mremap(data_, mapped_, mapped, MREMAP_MAYMOVE);
+    void* p = data_ == nullptr ? ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE,
+                                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                               : ::mremap(data_, mapped_, mapped, MREMAP_MAYMOVE);
     if (p == MAP_FAILED) return false;
     constexpr std::size_t kHugePage = std::size_t{2} << 20;
     if (mapped >= kHugePage) ::madvise(p, mapped, MADV_HUGEPAGE);  // a hint; failure is harmless
@@ -149,7 +149,7 @@ class Driver {
       return Fail(kInvalidFileName);
     }
     return Convert(in.get(), st, output, RunMode::Single) == FileResult::Failed ? kExitFailure
-                                                                                 : kExitOk;
+                                                                                : kExitOk;
   }
 
   int RunBatch() {

@@ -1,10 +1,10 @@
 #include "html2Ruxa/html_converter.h"
 
-#include "driver/name_rules.h"
-
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+
+#include "driver/name_rules.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -109,7 +109,8 @@ std::size_t FindBodyStart(const std::uint8_t* b, std::size_t i, std::size_t n) {
       return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i + k)),
                             _mm_set1_epi8(c));
     };
-    const int mask = _mm_movemask_epi8(_mm_and_si128(at(0, '<'), _mm_and_si128(at(1, 'b'), at(2, 'o'))));
+    const int mask =
+        _mm_movemask_epi8(_mm_and_si128(at(0, '<'), _mm_and_si128(at(1, 'b'), at(2, 'o'))));
     if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
   }
 #endif
@@ -147,8 +148,8 @@ void HtmlConverter::WriteColourHeader(const std::uint8_t* b, std::size_t n) {
   // Every "<bo" opens a window of its own; windows may overlap, and an attribute inside two of
   // them is written twice. The colour bytes are copied as they are, unchecked.
   for (std::size_t i = 0; (i = FindBodyStart(b, i, n)) < n; ++i) {
-    for (std::size_t p = i; p < i + kColourWindow && p + kTextColourTail.size() + kColourDigits <= n;
-         ++p) {
+    for (std::size_t p = i;
+         p < i + kColourWindow && p + kTextColourTail.size() + kColourDigits <= n; ++p) {
       const std::uint8_t* digits = b + p + kTextColourTail.size();
       if (HasAt(b, n, p, kTextColourTail)) {
         out_.Write(digits, kColourDigits);
