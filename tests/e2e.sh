@@ -102,7 +102,9 @@ install)  # into a temporary prefix, as a packager would, then run the installed
   for f in bin/html2Ruxa bin/doc2Ruxa share/man/man1/html2Ruxa.1 share/man/man1/doc2Ruxa.1; do
     [[ -f usr/$f ]] && pass || fail "$f not installed"
   done
-  for page in usr/share/man/man1/*.1; do groff -ww -z -man "$page" && pass || fail "$page"; done
+  command -v groff >/dev/null && for page in usr/share/man/man1/*.1; do
+    groff -ww -z -man "$page" && pass || fail "$page"
+  done
   printf '<body bgcolor="#abcdef">a&amp;b<br>c' >p.html && console "$dir/usr/bin/html2Ruxa" p.html p.out
   expect installed 0 "${hb}Size: 36 "$'\n'"a&bc" && file p.out 'Ruxa000000abcdefa&bc'
   console "$dir/usr/bin/doc2Ruxa" p.html d.out
