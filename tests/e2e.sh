@@ -45,6 +45,7 @@ modes)
   expect single 0 "${hb}Size: 53 "$'\n''removing the headab&' && file out.bin 'Ruxa0000ffab&'
   : >e.htm && console "$html" e.htm e.out
   expect empty 0 "${hb}Size: 0 "$'\n' && file e.out 'Ruxa000000ffffff'
+  "$html" in.txt closed.out >&- && file closed.out 'Ruxa0000ffab&'  # started without a console
   stdin=<(printf '<i>x</i>') console "$html" /dev/stdin p.out
   expect "pipe as input" 0 "${hb}Size: 8 "$'\n'x && file p.out 'Ruxa000000ffffffx'
   ;;

@@ -266,6 +266,11 @@ class Driver {
 int RunDriver(const ConverterProfile& profile, int argc, char** argv) {
   // A closed console must show up as a failed write, not kill the process mid-file.
   std::signal(SIGPIPE, SIG_IGN);
+  // Started with a standard stream closed, the next file opened would take its number and
+  // console lines could land in it; park such a stream on /dev/null first.
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) < 0) ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+  }
   return Driver(profile).Run(argc, argv);
 }
 
