@@ -8,9 +8,8 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "driver/name_rules.h"
@@ -35,7 +34,7 @@ class ByteStorage {
   ByteStorage& operator=(const ByteStorage&) = delete;
 
   std::uint8_t* data() const { return data_; }
-  std::size_t capacity() const { return capacity_; }
+  std::size_t capacity() const { return mapped_; }
 
   // Makes room for at least `capacity` bytes, keeping the bytes already there.
   bool Grow(std::size_t capacity) {
@@ -50,19 +49,17 @@ class ByteStorage {
     if (mapped >= kHugePage) ::madvise(p, mapped, MADV_HUGEPAGE);  // a hint; failure is harmless
     data_ = static_cast<std::uint8_t*>(p);
     mapped_ = mapped;
-    capacity_ = mapped;
     return true;
   }
 
   void Release() {
     if (data_ != nullptr) ::munmap(data_, mapped_);
     data_ = nullptr;
-    capacity_ = mapped_ = 0;
+    mapped_ = 0;
   }
 
  private:
   std::uint8_t* data_ = nullptr;
-  std::size_t capacity_ = 0;
   std::size_t mapped_ = 0;
 };
 
