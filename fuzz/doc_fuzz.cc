@@ -18,7 +18,7 @@ void Check(std::vector<std::uint8_t> doc) {
   const ConvertOutcome outcome = ConvertDoc(source, out, console, RunMode::Batch);
   const std::string& file = out.str();
   FUZZ_CHECK(file.find('\0') == std::string::npos);
-  if (outcome == ConvertOutcome::Rejected) {
+  if (outcome == ConvertOutcome::Unrecognised) {
     FUZZ_CHECK(file.empty());
     FUZZ_CHECK(console.str() == "Invalid doc file! \n");
   } else {

@@ -50,7 +50,7 @@ TEST(DocConverter, OutputFiles) {
     const ConvertOutcome outcome = ConvertDoc(source, out, console, RunMode::Single);
     EXPECT_EQ(out.str(), c.file);
     EXPECT_EQ(console.str(), c.console);
-    EXPECT_EQ(outcome, c.console.empty() ? ConvertOutcome::Converted : ConvertOutcome::Rejected);
+    EXPECT_EQ(outcome, c.console.empty() ? ConvertOutcome::Converted : ConvertOutcome::Unrecognised);
   }
 }
 

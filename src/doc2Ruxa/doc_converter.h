@@ -18,13 +18,22 @@ enum class LayoutMarker : std::uint8_t { D = 'D', Six = '6' };
 /// At each signature, in order, its bytes are zeroed, then every non-zero byte from p up to the
 /// terminator (or the end) is written. The scan resumes at p + 1, so a signature inside a run
 /// starts a run of its own and the rest of that text is written again.
+///
+/// Nested signatures make the output grow with the square of the input, so the output is bounded
+/// (`OutputBound`); no real document comes near it.
 class DocConverter {
  public:
   DocConverter(OutputStream& out, OutputStream& console) : out_(out), console_(console) {}
 
+  /// The most a document of `size` bytes may give: 16 times its size plus 64 MiB.
+  static std::uint64_t OutputBound(std::size_t size);
+
   /// Converts `source`, zeroing signature bytes in place. A buffer shorter than 2096 bytes or
-  /// with another marker prints "Invalid doc file! \n", writes nothing and returns Rejected.
-  ConvertOutcome Convert(SourceBuffer& source);
+  /// with another marker prints "Invalid doc file! \n", writes nothing and returns Unrecognised.
+  /// An output that would pass `max_output` bytes prints the same line and returns OverBound;
+  /// part of it may have been written, and the caller is to throw that away.
+  ConvertOutcome Convert(SourceBuffer& source, std::uint64_t max_output);
+  ConvertOutcome Convert(SourceBuffer& source) { return Convert(source, OutputBound(source.size)); }
 
  private:
   OutputStream& out_;

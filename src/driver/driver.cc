@@ -1,18 +1,15 @@
 #include "driver/driver.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
 #include <algorithm>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "driver/name_rules.h"
+#include "driver/platform.h"
+
+#ifndef RUXA_VERSION
+#define RUXA_VERSION "unknown"
+#endif
 
 namespace ruxa {
 
@@ -21,106 +18,58 @@ namespace {
 constexpr std::string_view kInvalidFileName = "Error, invalid file name!\n";
 constexpr std::string_view kCannotWrite = "Error, cannot write the output file!\n";
 constexpr std::string_view kCannotList = "Error, cannot list the directory!\n";
-constexpr std::string_view kPausePrompt = "Press Enter to continue . . . ";
 
-// The memory an input is loaded into. It is mapped directly rather than taken from the heap, and
-// large buffers ask for huge pages: faulting in a file of hundreds of megabytes four kilobytes at
-// a time costs more than reading it.
-class ByteStorage {
- public:
-  ByteStorage() = default;
-  ~ByteStorage() { Release(); }
-  ByteStorage(const ByteStorage&) = delete;
-  ByteStorage& operator=(const ByteStorage&) = delete;
-
-  std::uint8_t* data() const { return data_; }
-  std::size_t capacity() const { return mapped_; }
-
-  // Makes room for at least `capacity` bytes, keeping the bytes already there.
-  bool Grow(std::size_t capacity) {
-    const std::size_t page = 4096;
-    if (capacity > SIZE_MAX - page) return false;
-    const std::size_t mapped = std::max(page, (capacity + page - 1) / page * page);
-    void* p = data_ == nullptr ? ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE,
-                                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
-                               : ::mremap(data_, mapped_, mapped, MREMAP_MAYMOVE);
-    if (p == MAP_FAILED) return false;
-    constexpr std::size_t kHugePage = std::size_t{2} << 20;
-    if (mapped >= kHugePage) ::madvise(p, mapped, MADV_HUGEPAGE);  // a hint; failure is harmless
-    data_ = static_cast<std::uint8_t*>(p);
-    mapped_ = mapped;
+// Standard output, buffered: console lines and the single-mode echo go out in large writes.
+class ConsoleStream : public OutputStream {
+ protected:
+  bool Sink(const std::uint8_t* data, std::size_t size) override {
+    platform::WriteConsole(platform::Stream::Output,
+                           std::string_view(reinterpret_cast<const char*>(data), size));
     return true;
   }
-
-  void Release() {
-    if (data_ != nullptr) ::munmap(data_, mapped_);
-    data_ = nullptr;
-    mapped_ = 0;
-  }
-
- private:
-  std::uint8_t* data_ = nullptr;
-  std::size_t mapped_ = 0;
 };
 
-// Closes a descriptor when it goes out of scope.
-class Fd {
+// An output file; remembers why the first failed write failed.
+class FileStream : public OutputStream {
  public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  // Closes now and reports whether the close succeeded (a delayed write error shows up here).
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
+  explicit FileStream(platform::OutputFile& file) : file_(file) {}
+  const platform::Reason& why() const { return why_; }
+
+ protected:
+  bool Sink(const std::uint8_t* data, std::size_t size) override {
+    return file_.Write(data, size, why_);
   }
 
  private:
-  int fd_;
+  platform::OutputFile& file_;
+  platform::Reason why_;
 };
 
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-ssize_t ReadRetrying(int fd, std::uint8_t* into, std::size_t size) {
-  ssize_t got;
-  do {
-    got = ::read(fd, into, size);
-  } while (got < 0 && errno == EINTR);
-  return got;
-}
-
-// Reads `fd` to its end into one buffer. For a regular file the buffer is sized from the file's
-// length up front, so it is filled by a few large reads with no copy; anything else (a pipe, a
-// file that grows meanwhile) makes the buffer grow. Returns false on a read error or when memory
-// runs out.
-bool LoadWhole(int fd, const struct stat& st, ByteStorage& storage, std::size_t& size) {
-  constexpr std::size_t kMaxRead = std::size_t{1} << 30;
-  const std::size_t expected = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
-  if (!storage.Grow(std::max<std::size_t>(expected, 64 * 1024))) return false;
+// Reads the whole input into `memory`. A regular file is read to the size it had when opened,
+// in a few large reads; anything else (a pipe) is read to its end, the memory growing as needed.
+bool LoadWhole(platform::InputFile& file, const platform::FileInfo& info,
+               platform::InputMemory& memory, std::size_t& size, platform::Reason& why) {
+  const bool regular = info.kind == platform::FileKind::Regular;
+  if (regular && info.size > SIZE_MAX / 2) {
+    why = "too large for this machine's memory";
+    return false;
+  }
+  const std::size_t expected = regular ? static_cast<std::size_t>(info.size) : 64 * 1024;
+  if (!memory.Reserve(expected, 0)) {
+    why = "not enough memory";
+    return false;
+  }
   size = 0;
   for (;;) {
-    if (size == storage.capacity()) {
-      // Full: a small probe tells the end of the file from a file longer than announced.
-      std::uint8_t probe[4096];
-      const ssize_t got = ReadRetrying(fd, probe, sizeof probe);
-      if (got < 0) return false;
-      if (got == 0) return true;
-      if (!storage.Grow(size * 2)) return false;
-      std::memcpy(storage.data() + size, probe, static_cast<std::size_t>(got));
-      size += static_cast<std::size_t>(got);
-      continue;
+    if (regular && size == expected) return true;
+    if (size == memory.capacity() && !memory.Reserve(size * 2, size)) {
+      why = "not enough memory";
+      return false;
     }
-    const ssize_t got =
-        ReadRetrying(fd, storage.data() + size, std::min(storage.capacity() - size, kMaxRead));
+    const std::size_t room = (regular ? expected : memory.capacity()) - size;
+    const std::int64_t got = file.Read(memory.data() + size, room, why);
     if (got < 0) return false;
-    if (got == 0) return true;
+    if (got == 0) return true;  // a regular file that shrank meanwhile: what is there
     size += static_cast<std::size_t>(got);
   }
 }
@@ -129,9 +78,14 @@ enum class FileResult { Converted, Rejected, Skipped, Failed };
 
 class Driver {
  public:
-  explicit Driver(const ConverterProfile& profile) : profile_(profile), console_(STDOUT_FILENO) {}
+  explicit Driver(const ConverterProfile& profile) : profile_(profile) {}
 
   int Run(int argc, char** argv) {
+    if (argc == 2) {
+      const std::string_view option = argv[1];
+      if (option == "--help" || option == "-h") return Help();
+      if (option == "--version") return Version();
+    }
     int status = argc == 3 ? RunSingle(argv[1], argv[2]) : RunBatch();
     console_.Flush();
     if (status == kExitOk && rejected_) status = kExitRejected;
@@ -139,135 +93,158 @@ class Driver {
   }
 
  private:
-  int RunSingle(const char* input, const char* output) {
-    const Fd in(::open(input, O_RDONLY | O_CLOEXEC));
-    struct stat st;
-    if (in.get() < 0 || ::fstat(in.get(), &st) != 0 || S_ISDIR(st.st_mode)) {
-      return Fail(kInvalidFileName);
+  int RunSingle(const std::string& input, const std::string& output) {
+    platform::InputFile in;
+    platform::FileInfo info;
+    platform::Reason why;
+    if (!in.Open(input, false, why) || !in.Describe(info, why)) {
+      return Fail(kInvalidFileName, "cannot open '" + input + "': " + why);
     }
-    return Convert(in.get(), st, output, RunMode::Single) == FileResult::Failed ? kExitFailure
-                                                                                : kExitOk;
+    if (info.kind == platform::FileKind::Directory) {
+      return Fail(kInvalidFileName, "cannot open '" + input + "': Is a directory");
+    }
+    return Convert(in, info, input, output, RunMode::Single) == FileResult::Failed ? kExitFailure
+                                                                                   : kExitOk;
   }
 
+  // The listing is read whole before anything is converted, so the temporary and new files of
+  // this run never show up as its entries.
   int RunBatch() {
-    DIR* dir = ::opendir("./");
-    if (dir == nullptr) {
+    std::vector<std::string> names;
+    platform::Reason why;
+    if (!platform::ListCurrentFolder(names, why)) {
       console_.Write(kCannotList);
+      Complain("cannot list the current folder: " + why);
       return kExitFailure;
     }
-    int status = kExitOk;
-    for (;;) {
-      errno = 0;
-      const dirent* entry = ::readdir(dir);
-      if (entry == nullptr) {
-        // The end of the listing and a failed listing both come as a null entry; errno tells.
-        if (errno != 0) {
-          console_.Write(kCannotList);
-          status = kExitFailure;
-        }
-        break;
-      }
-      const std::string_view name(entry->d_name);
+    for (const std::string& name : names) {
       console_.Write("FICHIER: " + std::to_string(name.size()) + " ");
       console_.Write(name);
       console_.Put('\n');
       if (!profile_.matches_name(name)) continue;
-      if (ConvertEntry(name) == FileResult::Failed) {
-        status = kExitFailure;
-        break;
-      }
+      if (ConvertEntry(name) == FileResult::Failed) return kExitFailure;
     }
-    ::closedir(dir);
-    return status;
+    return kExitOk;
   }
 
-  // Converts one directory entry that fits the name rule. Entries that would be converted onto
-  // themselves (notes.htx, index..htx, and every file this sweep writes) and entries that are not
-  // regular files are left untouched.
-  FileResult ConvertEntry(std::string_view name) {
+  // Converts one folder entry that fits the name rule. Entries that would be converted onto
+  // themselves (notes.htx, index..htx, an output that is a link to the entry) and entries that
+  // are not regular files are left untouched.
+  FileResult ConvertEntry(const std::string& name) {
     const std::string output = DeriveOutputName(name, profile_.output_extension);
     if (output == name) return FileResult::Skipped;
+    platform::InputFile in;
+    platform::FileInfo info;
+    platform::Reason why;
     // Non-blocking, so that a FIFO that fits the rule cannot stall the sweep.
-    const Fd in(::open(std::string(name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (in.get() < 0) return FailFile(kInvalidFileName);
-    struct stat st;
-    if (::fstat(in.get(), &st) != 0) return FailFile(kInvalidFileName);
-    if (!S_ISREG(st.st_mode)) return FileResult::Skipped;
-    struct stat out_st;
-    if (::stat(output.c_str(), &out_st) == 0 && SameFile(st, out_st)) return FileResult::Skipped;
-    return Convert(in.get(), st, output.c_str(), RunMode::Batch);
+    if (!in.Open(name, true, why) || !in.Describe(info, why)) {
+      return FailFile(kInvalidFileName, "cannot open '" + name + "': " + why);
+    }
+    if (info.kind != platform::FileKind::Regular) return FileResult::Skipped;
+    platform::FileInfo existing;
+    if (platform::Describe(output, true, existing, why) && existing.id == info.id &&
+        existing.kind != platform::FileKind::Missing) {
+      return FileResult::Skipped;
+    }
+    return Convert(in, info, name, output, RunMode::Batch);
   }
 
-  // Loads the input whole, then creates the output, so a failed load never truncates an output.
-  FileResult Convert(int in_fd, const struct stat& in_st, const char* output, RunMode mode) {
-    ByteStorage storage;
+  // Loads the input whole before the output is created, so a failed load never touches an
+  // output; the output replaces the old file only once it is complete.
+  FileResult Convert(platform::InputFile& in, const platform::FileInfo& info,
+                     const std::string& input, const std::string& output, RunMode mode) {
     std::size_t size = 0;
-    if (!LoadWhole(in_fd, in_st, storage, size)) return FailFile(kInvalidFileName);
-
-    const std::string_view create_error =
-        mode == RunMode::Single ? kInvalidFileName : profile_.batch_output_error;
-    // Opened without O_TRUNC: the output is emptied only once it is known not to be the input.
-    Fd out(::open(output, O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-    struct stat out_st;
-    if (out.get() < 0 || ::fstat(out.get(), &out_st) != 0 || SameFile(in_st, out_st) ||
-        (S_ISREG(out_st.st_mode) && ::ftruncate(out.get(), 0) != 0)) {
-      return FailFile(create_error);
+    platform::Reason why;
+    if (!LoadWhole(in, info, memory_, size, why)) {
+      return FailFile(kInvalidFileName, "cannot read '" + input + "': " + why);
+    }
+    platform::OutputFile out;
+    const auto links = mode == RunMode::Single ? platform::OutputFile::Links::Follow
+                                               : platform::OutputFile::Links::Replace;
+    if (!out.Create(output, links, info.id, why)) {
+      return FailFile(mode == RunMode::Single ? kInvalidFileName : profile_.batch_output_error,
+                      "cannot create '" + output + "': " + why);
     }
 
     console_.Write(profile_.banner);
     console_.Write("Size: " + std::to_string(size) + " \n");
-    SourceBuffer source{storage.data(), size};
-    FdOutputStream out_stream(out.get());
-    const ConvertOutcome outcome = profile_.convert(source, out_stream, console_, mode);
-    storage.Release();
-    const bool written = out_stream.Flush();
-    if (!out.Close() || !written) return FailFile(kCannotWrite);
-    console_.Flush();
-    if (outcome == ConvertOutcome::Rejected) {
-      rejected_ = true;
-      return FileResult::Rejected;
+    SourceBuffer source{memory_.data(), size};
+    FileStream stream(out);
+    const ConvertOutcome outcome = profile_.convert(source, stream, console_, mode);
+    if (!stream.Flush()) {
+      out.Abandon();
+      return FailFile(kCannotWrite, "cannot write '" + output + "': " + stream.why());
     }
-    return FileResult::Converted;
+    if (outcome != ConvertOutcome::Converted) out.Discard();
+    if (!out.Commit(why)) return FailFile(kCannotWrite, "cannot write '" + output + "': " + why);
+    if (outcome == ConvertOutcome::Converted) return FileResult::Converted;
+    rejected_ = true;
+    Complain("'" + input + "': " +
+             (outcome == ConvertOutcome::OverBound ? "output would pass the size bound"
+                                                   : "not a recognised document"));
+    return FileResult::Rejected;
   }
 
-  FileResult FailFile(std::string_view message) {
-    Fail(message);
+  FileResult FailFile(std::string_view message, const std::string& complaint) {
+    Fail(message, complaint);
     return FileResult::Failed;
   }
 
-  int Fail(std::string_view message) {
+  // The console line stays what scripts expect; standard error says what failed and why.
+  int Fail(std::string_view message, const std::string& complaint) {
     console_.Write(message);
-    Pause();
+    Complain(complaint);
+    platform::Pause();
     return kExitFailure;
   }
 
-  // Waits for Enter, but only when someone is at a terminal to press it: a script, a pipe left
-  // open or a closed standard input never blocks the program.
-  void Pause() {
-    if (!::isatty(STDIN_FILENO)) return;
-    console_.Write(kPausePrompt);
+  void Complain(const std::string& complaint) {
     console_.Flush();
-    char c;
-    while (ReadRetrying(STDIN_FILENO, reinterpret_cast<std::uint8_t*>(&c), 1) == 1 && c != '\n') {
-    }
+    platform::WriteConsole(platform::Stream::Error,
+                           std::string(profile_.name) + ": " + complaint + "\n");
+  }
+
+  int Help() {
+    const std::string name(profile_.name);
+    const std::string ext(profile_.output_extension);
+    console_.Write("Usage: " + name + " INPUT OUTPUT\n       " + name + "\n       " + name +
+                   " --help | -h | --version\n" + std::string(profile_.summary) +
+                   "\n\n"
+                   "With two arguments, converts INPUT into OUTPUT, whatever their names.\n"
+                   "With any other number of arguments (none, say), lists the current folder\n"
+                   "and converts every regular file " +
+                   std::string(profile_.name_rule) +
+                   ",\n"
+                   "naming its output by writing \"" +
+                   ext + "\" over the last four bytes of its name.\n\n" +
+                   "Safety: each output is written to a temporary file beside it and renamed\n"
+                   "over the old one only when complete; a batch replaces a symbolic link at\n"
+                   "an output name instead of writing through it; no file is converted onto\n"
+                   "itself. Failures are explained on standard error.\n\n"
+                   "Exit status: 0 done; 1 stopped on a failure; 2 some input not recognised.\n"
+                   "Manual: man " +
+                   name + "\n");
+    console_.Flush();
+    return kExitOk;
+  }
+
+  int Version() {
+    console_.Write(std::string(profile_.name) + " " RUXA_VERSION "\n");
+    console_.Flush();
+    return kExitOk;
   }
 
   const ConverterProfile& profile_;
   // Console writes are never checked: if standard output goes away, the files are still written.
-  FdOutputStream console_;
+  ConsoleStream console_;
+  platform::InputMemory memory_;  // one input at a time, reused across a batch
   bool rejected_ = false;
 };
 
 }  // namespace
 
 int RunDriver(const ConverterProfile& profile, int argc, char** argv) {
-  // A closed console must show up as a failed write, not kill the process mid-file.
-  std::signal(SIGPIPE, SIG_IGN);
-  // Started with a standard stream closed, the next file opened would take its number and
-  // console lines could land in it; park such a stream on /dev/null first.
-  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (::fcntl(fd, F_GETFD) < 0) ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-  }
+  platform::StartProcess();
   return Driver(profile).Run(argc, argv);
 }
 

@@ -10,6 +10,12 @@
 
 namespace ruxa {
 
+/// Copies the bytes of [from, from + size) that are not zero to `to`, in order, and returns their
+/// count. `to` may be `from` or lie before it (compaction in place); otherwise the two ranges
+/// must not overlap. Up to 16 bytes past the last one kept may be overwritten, never past
+/// `to + size`.
+std::size_t CompactNonZero(std::uint8_t* to, const std::uint8_t* from, std::size_t size);
+
 /// A buffered byte stream. Converters write whole runs through it; it hands them to the sink in
 /// large blocks. The first sink failure is remembered, and everything after it is dropped, so
 /// callers check `ok()` (or the result of `Flush()`) once at the end instead of after each write.
@@ -36,8 +42,8 @@ class OutputStream {
     if (used_ == kCapacity) Drain();
     buffer_[used_++] = byte;
   }
-  /// Writes the bytes of [data, data + size) that are not zero, in order.
-  void WriteNonZero(const std::uint8_t* data, std::size_t size);
+  /// Writes the bytes of [data, data + size) that are not zero, in order; returns their count.
+  std::size_t WriteNonZero(const std::uint8_t* data, std::size_t size);
 
   /// Hands everything buffered to the sink; returns `ok()`.
   bool Flush();
@@ -55,18 +61,6 @@ class OutputStream {
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::size_t used_ = 0;
   bool ok_ = true;
-};
-
-/// Writes to a file descriptor it does not own, retrying partial and interrupted writes.
-class FdOutputStream : public OutputStream {
- public:
-  explicit FdOutputStream(int fd) : fd_(fd) {}
-
- protected:
-  bool Sink(const std::uint8_t* data, std::size_t size) override;
-
- private:
-  int fd_;
 };
 
 /// Collects everything in memory; for tests and tools.

@@ -17,9 +17,13 @@ struct SourceBuffer {
   std::size_t size = 0;
 };
 
-/// What a converter made of its input. `Rejected` means the input was not recognised: the
-/// converter said so on the console, wrote nothing, and a batch goes on.
-enum class ConvertOutcome { Converted, Rejected };
+/// What a converter made of its input. Anything but `Converted` means the input was rejected:
+/// the converter said so on the console, its output is to be left empty, and a batch goes on.
+enum class ConvertOutcome {
+  Converted,
+  Unrecognised,  ///< not a kind of input the converter knows
+  OverBound,     ///< the output would have passed the converter's size bound
+};
 
 }  // namespace ruxa
 

@@ -13,6 +13,10 @@
 namespace ruxa {
 
 const ConverterProfile kHtmlProfile = {
+    .name = "html2Ruxa",
+    .summary = "Converts HTML pages into Ruxa styled text files (.htx).",
+    .name_rule = "whose name has a '.' then 'h' or 'H'\n"
+                 "as its 5th and 4th, or 4th and 3rd, bytes from the end (page.htm, page.html)",
     .banner = "--- Ruxa Beta Bramlink 2005 --- \n",
     .matches_name = MatchesHtmlName,
     .output_extension = ".htx",

@@ -1,0 +1,131 @@
+#ifndef RUXA_DRIVER_PLATFORM_H_
+#define RUXA_DRIVER_PLATFORM_H_
+
+// Everything the programs ask of the operating system. The driver and the converters use only
+// this interface; platform_posix.cc and platform_windows.cc implement it, one of them chosen at
+// build time. Files and the console are written in the platform's text mode: on Windows each LF
+// byte is stored as CR LF, elsewhere bytes go out as they are. Inputs are always read as bytes.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ruxa::platform {
+
+/// Why a call failed, in the system's own words ("No such file or directory").
+using Reason = std::string;
+
+/// What identifies a file whatever the path used to reach it (device and inode, or volume
+/// serial number and file index).
+struct FileId {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+enum class FileKind { Missing, Regular, Directory, Link, Other };
+
+struct FileInfo {
+  FileKind kind = FileKind::Missing;
+  FileId id;
+  std::uint64_t size = 0;  ///< bytes, for a regular file
+};
+
+/// Describes `path`, following symbolic links unless `follow_links` is false (a link is then
+/// described itself). A path that does not exist gives kind Missing and true; any other failure
+/// gives false and the reason.
+bool Describe(const std::string& path, bool follow_links, FileInfo& info, Reason& why);
+
+/// Memory for one input at a time, kept across a batch and grown as inputs need.
+class InputMemory {
+ public:
+  InputMemory() = default;
+  ~InputMemory();
+  InputMemory(const InputMemory&) = delete;
+  InputMemory& operator=(const InputMemory&) = delete;
+
+  std::uint8_t* data() const { return data_; }
+  std::size_t capacity() const { return capacity_; }
+  /// Makes room for at least `size` bytes, keeping the first `keep` bytes; false when memory
+  /// runs out.
+  bool Reserve(std::size_t size, std::size_t keep);
+
+ private:
+  std::uint8_t* data_ = nullptr;
+  std::size_t capacity_ = 0;
+};
+
+/// An input file opened for reading, as bytes.
+class InputFile {
+ public:
+  InputFile() = default;
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  /// Opens `path`. With `nonblocking`, opening or reading a FIFO never waits for a writer.
+  bool Open(const std::string& path, bool nonblocking, Reason& why);
+  /// What the open file is (its kind, identity and size).
+  bool Describe(FileInfo& info, Reason& why) const;
+  /// Reads up to `size` bytes into `into`; returns the count, 0 at the end, or -1 and the reason.
+  std::int64_t Read(std::uint8_t* into, std::size_t size, Reason& why);
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
+/// Where a converted file goes. A regular file, or a name that does not exist yet, is written to
+/// a new temporary file in the same folder, which `Commit` renames over the name once it is
+/// complete: until then the old file stays as it was, and a failure or a signal leaves no
+/// temporary file behind. Anything else (a device, a pipe, the console) is written directly.
+class OutputFile {
+ public:
+  /// What to do when the output name is a symbolic link. `Follow`: the user named it, so the
+  /// link's target is replaced. `Replace`: the link itself is replaced and its target is never
+  /// opened; so is anything else that is not a regular file or a folder.
+  enum class Links { Follow, Replace };
+
+  OutputFile() = default;
+  ~OutputFile() { Abandon(); }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  /// Prepares to write `path`. Fails (with the reason) when it is a folder, when it is the file
+  /// `input` (by any name), or when it cannot be created.
+  bool Create(const std::string& path, Links links, const FileId& input, Reason& why);
+  /// Writes `data` in text mode.
+  bool Write(const std::uint8_t* data, std::size_t size, Reason& why);
+  /// Drops what was written so far, where that can still be done, so the output ends up empty.
+  void Discard();
+  /// Closes the output and, for a temporary file, puts it in place of the output name.
+  bool Commit(Reason& why);
+  /// Closes the output and removes the temporary file, if any; the old file stays as it was.
+  void Abandon();
+
+ private:
+  std::intptr_t handle_ = -1;
+  std::string temporary_;  ///< empty when writing directly
+  std::string target_;
+};
+
+enum class Stream { Output, Error };
+
+/// Writes to standard output or standard error, in text mode. Failures are ignored: the files
+/// being converted matter more than the console.
+void WriteConsole(Stream stream, std::string_view text);
+
+/// After a failure, waits for a key press, but only when a person is at the console: standard
+/// input from a file, a pipe or the null device never makes the program wait.
+void Pause();
+
+/// Reads the names in the current folder, as the system lists them ("." and ".." included).
+bool ListCurrentFolder(std::vector<std::string>& names, Reason& why);
+
+/// Prepares the process: a console that goes away must not kill it, a standard stream closed at
+/// start must never receive a file's bytes, and an interrupted run removes its temporary file.
+void StartProcess();
+
+}  // namespace ruxa::platform
+
+#endif  // RUXA_DRIVER_PLATFORM_H_
