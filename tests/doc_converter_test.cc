@@ -8,10 +8,10 @@
 namespace ruxa {
 namespace {
 
-// A document of `size` bytes of 0x20 with `marker` at the layout offset and `bytes` at `at`.
+// A document of `size` bytes of `fill` with `marker` at the layout offset and `bytes` at `at`.
 std::vector<std::uint8_t> Doc(std::size_t size, char marker, std::vector<std::uint8_t> bytes = {},
-                              std::size_t at = 100) {
-  std::vector<std::uint8_t> doc(size, 0x20);
+                              std::size_t at = 100, std::uint8_t fill = 0x20) {
+  std::vector<std::uint8_t> doc(size, fill);
   if (size > kLayoutMarkerOffset) doc[kLayoutMarkerOffset] = static_cast<std::uint8_t>(marker);
   std::copy(bytes.begin(), bytes.end(), doc.begin() + static_cast<std::ptrdiff_t>(at));
   return doc;
@@ -39,6 +39,23 @@ TEST(DocConverter, OutputFiles) {
       {Doc(2200, 'D', {2, 0, 0xD9}, 2090), "  D" + std::string(104, ' '), ""},
       {Doc(4000, '6', {2, 0, 3, 0, 1, 0, 0x14, 'k', 0x14}), "k", ""},  // erased terminator
       {Doc(2096, '6'), "", ""},
+      // A later signature erases the terminator (its p+6): runs before it end there, its own
+      // run goes on to the next one.
+      {Doc(2200, '6', {2, 'a', 3, 'b', 1, 'c', 'd', 2, 'e', 3, 'f', 1, 'g', 0x14, 'h', 0x14}, 2096),
+       "abc\x02"
+       "e\x03"
+       "f\x01"
+       "gefgh",
+       ""},
+      // Nested runs over a long stretch of zeros, each written from the one compaction.
+      {Doc(9000, 'D', {2, 'a', 0xD9, 0, 2, 'b', 0xD9, 0, 2, 'c', 0xD9}, 2100, 0),
+       "a\x02"
+       "b\xD9\x02"
+       "c\xD9"
+       "b\x02"
+       "c\xD9"
+       "c",
+       ""},
       {{}, "", kInvalid},
       {Doc(2095, 'D', {2, 0, 0xD9, 'a'}, 10), "", kInvalid},
       {Doc(2096, 'd'), "", kInvalid},
@@ -50,8 +67,23 @@ TEST(DocConverter, OutputFiles) {
     const ConvertOutcome outcome = ConvertDoc(source, out, console, RunMode::Single);
     EXPECT_EQ(out.str(), c.file);
     EXPECT_EQ(console.str(), c.console);
-    EXPECT_EQ(outcome, c.console.empty() ? ConvertOutcome::Converted : ConvertOutcome::Unrecognised);
+    EXPECT_EQ(outcome,
+              c.console.empty() ? ConvertOutcome::Converted : ConvertOutcome::Unrecognised);
   }
+}
+
+TEST(DocConverter, OutputBound) {
+  // Two nested runs give five bytes: "a 02 b D9" and "b".
+  const std::vector<std::uint8_t> nested = Doc(2200, 'D', {2, 'a', 0xD9, 2, 'b', 0xD9, 4}, 2096);
+  for (const std::uint64_t bound : {5, 4, 0}) {
+    std::vector<std::uint8_t> doc = nested;
+    StringOutputStream out, console;
+    SourceBuffer source{doc.data(), doc.size()};
+    const ConvertOutcome outcome = DocConverter(out, console).Convert(source, bound);
+    EXPECT_EQ(outcome, bound >= 5 ? ConvertOutcome::Converted : ConvertOutcome::OverBound);
+    EXPECT_EQ(console.str(), bound >= 5 ? "" : "Invalid doc file! \n");
+  }
+  EXPECT_EQ(DocConverter::OutputBound(1000), 16000u + (64u << 20));
 }
 
 }  // namespace
