@@ -23,7 +23,7 @@ constexpr std::string_view kCannotList = "Error, cannot list the directory!\n";
 class ConsoleStream : public OutputStream {
  protected:
   bool Sink(const std::uint8_t* data, std::size_t size) override {
-    platform::WriteConsole(platform::Stream::Output,
+    platform::WriteStandardStream(platform::Stream::Output,
                            std::string_view(reinterpret_cast<const char*>(data), size));
     return true;
   }
@@ -200,7 +200,7 @@ class Driver {
 
   void Complain(const std::string& complaint) {
     console_.Flush();
-    platform::WriteConsole(platform::Stream::Error,
+    platform::WriteStandardStream(platform::Stream::Error,
                            std::string(profile_.name) + ": " + complaint + "\n");
   }
 

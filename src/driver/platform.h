@@ -105,15 +105,16 @@ class OutputFile {
 
  private:
   std::intptr_t handle_ = -1;
-  std::string temporary_;  ///< empty when writing directly
-  std::string target_;
+  std::string temporary_;          ///< empty when writing directly
+  std::string target_;             ///< the name the temporary file will take
+  bool replace_existing_ = false;  ///< whether a regular file of that name is being replaced
 };
 
 enum class Stream { Output, Error };
 
 /// Writes to standard output or standard error, in text mode. Failures are ignored: the files
 /// being converted matter more than the console.
-void WriteConsole(Stream stream, std::string_view text);
+void WriteStandardStream(Stream stream, std::string_view text);
 
 /// After a failure, waits for a key press, but only when a person is at the console: standard
 /// input from a file, a pipe or the null device never makes the program wait.

@@ -280,7 +280,8 @@ bool OutputFile::Create(const std::string& path, Links links, const FileId& inpu
     g_have_temporary = 1;
   }
   // A replaced file keeps its permission bits (and, where we may, its owner).
-  if (exists && S_ISREG(st.st_mode)) {
+  replace_existing_ = exists && S_ISREG(st.st_mode);
+  if (replace_existing_) {
     if (::geteuid() == 0) (void)!::fchown(fd, st.st_uid, st.st_gid);
     ::fchmod(fd, st.st_mode & 01777);
   }
@@ -332,7 +333,7 @@ void OutputFile::Abandon() {
   }
 }
 
-void WriteConsole(Stream stream, std::string_view text) {
+void WriteStandardStream(Stream stream, std::string_view text) {
   int ignored;
   WriteAll(stream == Stream::Output ? STDOUT_FILENO : STDERR_FILENO,
            reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), ignored);
@@ -340,7 +341,7 @@ void WriteConsole(Stream stream, std::string_view text) {
 
 void Pause() {
   if (!::isatty(STDIN_FILENO)) return;
-  WriteConsole(Stream::Output, "Press Enter to continue . . . ");
+  WriteStandardStream(Stream::Output, "Press Enter to continue . . . ");
   char c;
   for (;;) {
     const ssize_t got = ::read(STDIN_FILENO, &c, 1);
