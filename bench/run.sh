@@ -1,62 +1,110 @@
 #!/usr/bin/env bash
-# Times html2Ruxa and doc2Ruxa in batch mode against copying the same bytes, in one run:
-#   one 100 MB page        vs  cp of the page
-#   3000 small pages       vs  a tar copy of the folder
-#   one 100 MB document    vs  cp of the document
-# and reports the median of several runs, the ratio, and the peak memory as a multiple of the
-# input size. Usage: bash bench/run.sh [runs]   (default 7; inputs go to build/bench/)
+# Times html2Ruxa and doc2Ruxa in batch mode, in one run, against two yardsticks:
+#   floor  bench/floor.cc: reads each input whole into one buffer and writes as many bytes as
+#          the converter wrote to a new file; no converter can beat it
+#   cp     cp of the single file, or a tar copy of the folder
+# on these jobs (every timed command writes new output files, its old ones removed first):
+#   synthetic page   one generated 100 MB page (bench/make_bench_inputs.cc)
+#   real page        about 100 MB of the HTML documentation installed on this machine, in one file
+#   document         one generated 100 MB document, layout 'D'
+#   3000 pages       3000 real pages, in a folder on disk and in a folder on tmpfs
+# The commands of a job run in turn, round after round, and each reports its median.
+# Usage: bash bench/run.sh [rounds]   (default 9; inputs go to build/bench/ and /dev/shm/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-runs=${1:-7}
+rounds=${1:-9}
 cmake --preset release >/dev/null
-cmake --build --preset release --target html2Ruxa doc2Ruxa make_bench_inputs >/dev/null
+cmake --build --preset release --target html2Ruxa doc2Ruxa make_bench_inputs bench_floor >/dev/null
 bin=$PWD/build/release
 work=$PWD/build/bench
+shm=/dev/shm/ruxa-bench
+
+# Real HTML: the documentation packages installed, in a fixed order, each file at least 1 kB.
+real_html() {
+  find /usr/share/doc /usr/share/gtk-doc /usr/lib/node_modules /root/.rustup/toolchains \
+    \( -name '*.html' -o -name '*.htm' \) -type f -size +1k 2>/dev/null | LC_ALL=C sort
+}
 if [[ ! -f $work/.complete ]]; then
   rm -rf "$work" && mkdir -p "$work"
-  (cd "$work" && "$bin/make_bench_inputs") && touch "$work/.complete"
+  (cd "$work" && "$bin/make_bench_inputs")
+  mkdir -p "$work/real" "$work/real-pages"
+  real_html >"$work/real-list"
+  [[ -s $work/real-list ]] || { echo "no HTML documentation installed to make the real page" >&2; exit 1; }
+  while (($(stat -c %s "$work/real/page.htm" 2>/dev/null || echo 0) < 100 << 20)); do
+    xargs -d '\n' cat <"$work/real-list" | head -c $((100 << 20)) >>"$work/real/page.htm"
+  done
+  truncate -s $((100 << 20)) "$work/real/page.htm"
+  head -n 3000 "$work/real-list" | awk '{ printf "%s\t%04d.htm\n", $0, NR }' |
+    while IFS=$'\t' read -r from to; do cp "$from" "$work/real-pages/$to"; done
+  touch "$work/.complete"
 fi
+rm -rf "$shm" && mkdir -p "$shm" && cp -r "$work/real-pages" "$shm/pages"
+trap 'rm -rf "$shm"' EXIT
 cd "$work"
 
 now() { date +%s%N; }
-# Median wall time in milliseconds of running "$@" $runs times, after `prepare` each time.
-median_ms() {
-  local prepare=$1; shift
-  local times=() start
-  for ((i = 0; i < runs; i++)); do
-    eval "$prepare"
-    start=$(now); "$@" >/dev/null; times+=($(( ($(now) - start) / 1000000 )))
+# race NAME PREPARE COMMAND...: one contender; `prepare` runs untimed before each of its runs.
+names=() prepares=() commands=()
+race() { names+=("$1"); prepares+=("$2"); commands+=("$3"); }
+# run_races: the contenders in turn, `rounds` times; then each one's median in milliseconds.
+declare -A median
+run_races() {
+  local -A times=()
+  for ((r = 0; r < rounds; r++)); do
+    for i in "${!names[@]}"; do
+      eval "${prepares[$i]}"
+      sync
+      local start=$(now)
+      eval "${commands[$i]}" >/dev/null
+      times[$i]+="$(( ($(now) - start) / 100000 )) "
+    done
   done
-  printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p"
+  for i in "${!names[@]}"; do
+    median[${names[$i]}]=$(tr ' ' '\n' <<<"${times[$i]}" | sed '/^$/d' | sort -n |
+      sed -n "$(( (rounds + 1) / 2 ))p" | awk '{ printf "%.1f", $1 / 10 }')
+  done
+  names=() prepares=() commands=()
 }
-peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
-
-in_dir() { (cd "$1" && shift && "$@"); }
-tar_copy() { tar -C pages -cf - . | tar -C pages-copy -xf -; }
-
-report() {  # name, tool ms, reference name, reference ms, peak kB, largest input in bytes
-  printf '%-26s %6s ms   %-4s %6s ms   ratio %5s   peak memory: input + %s MiB\n' \
-    "$1" "$2" "$3" "$4" "$(ratio "$2" "$4")" \
-    "$(awk -v k="$5" -v b="$6" 'BEGIN { printf "%.1f", (k * 1024 - b) / 1048576 }')"
+peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
+report() {  # JOB TOOL FLOOR COPY COPY_NAME PEAK_KB LARGEST_INPUT
+  printf '%-28s %8s ms   floor %8s ms  %5s x   %-4s %8s ms  %5s x   memory: input + %s MiB\n' \
+    "$1" "$2" "$3" "$(ratio "$2" "$3")" "$5" "$4" "$(ratio "$2" "$4")" \
+    "$(awk -v k="$6" -v b="$7" 'BEGIN { printf "%.1f", (k * 1024 - b) / 1048576 }')"
 }
 
-page_size=$(stat -c %s page/page.htm)
-doc_size=$(stat -c %s doc/big.doc)
-pages_size=$(cat pages/*.htm | wc -c)
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
-echo "inputs: page $page_size bytes, document $doc_size bytes, 3000 pages $pages_size bytes; median of $runs runs"
+echo "median of $rounds rounds; each command writes new files"
 
-t_cp=$(median_ms 'rm -f page/copy.bin; sync' cp page/page.htm page/copy.bin); rm -f page/copy.bin
-t_html=$(median_ms 'rm -f page/page.htx; sync' in_dir page "$bin/html2Ruxa")
-report "html2Ruxa, 100 MB page" "$t_html" cp "$t_cp" "$(in_dir page peak_kb "$bin/html2Ruxa")" "$page_size"
+# One file: the converter in batch mode in the file's folder, the floor writing as many bytes.
+single_job() {  # NAME PROGRAM FOLDER INPUT OUTPUT
+  local name=$1 program=$2 folder=$3 input=$4 output=$5
+  (cd "$folder" && rm -f "$output" && "$program" >/dev/null)
+  local bytes=$(stat -c %s "$folder/$output")
+  race tool "rm -f $folder/$output" "(cd $folder && $program)"
+  race floor "rm -f $folder/floor.out" "$bin/bench_floor $folder/$input $folder/floor.out $bytes"
+  race cp "rm -f $folder/copy.out" "cp $folder/$input $folder/copy.out"
+  run_races
+  rm -f "$folder/floor.out" "$folder/copy.out"
+  report "$name" "${median[tool]}" "${median[floor]}" "${median[cp]}" cp \
+    "$(cd "$folder" && peak_kb "$program")" "$(stat -c %s "$folder/$input")"
+}
+single_job "html2Ruxa, synthetic page" "$bin/html2Ruxa" page page.htm page.htx
+single_job "html2Ruxa, real page" "$bin/html2Ruxa" real page.htm page.htx
+single_job "doc2Ruxa, document" "$bin/doc2Ruxa" doc big.doc big.dox
 
-t_tar=$(median_ms 'rm -rf pages-copy; mkdir pages-copy; sync' tar_copy); rm -rf pages-copy
-t_pages=$(median_ms 'rm -f pages/*.htx; sync' in_dir pages "$bin/html2Ruxa")
-report "html2Ruxa, 3000 pages" "$t_pages" "tar" "$t_tar" "$(in_dir pages peak_kb "$bin/html2Ruxa")" \
-  "$(ls -S pages/*.htm | head -1 | xargs stat -c %s)"
-rm -f pages/*.htx
-
-t_cp=$(median_ms 'rm -f doc/copy.bin; sync' cp doc/big.doc doc/copy.bin); rm -f doc/copy.bin
-t_doc=$(median_ms 'rm -f doc/big.dox; sync' in_dir doc "$bin/doc2Ruxa")
-report "doc2Ruxa, 100 MB document" "$t_doc" cp "$t_cp" "$(in_dir doc peak_kb "$bin/doc2Ruxa")" "$doc_size"
+# A folder: the converter's batch, the floor's batch, and a tar copy.
+folder_job() {  # NAME FOLDER
+  local name=$1 folder=$2
+  (cd "$folder" && rm -f ./*.htx && "$bin/html2Ruxa" >/dev/null)
+  race tool "rm -f $folder/*.htx" "(cd $folder && $bin/html2Ruxa)"
+  race floor "rm -f $folder/*.flr" "(cd $folder && $bin/bench_floor --folder .htm .htx .flr)"
+  race tar "rm -rf $folder-copy; mkdir $folder-copy" "tar -C $folder -cf - . | tar -C $folder-copy -xf -"
+  run_races
+  rm -rf "$folder"/*.flr "$folder-copy"
+  report "$name" "${median[tool]}" "${median[floor]}" "${median[tar]}" tar \
+    "$(cd "$folder" && peak_kb "$bin/html2Ruxa")" "$(ls -S "$folder"/*.htm | head -1 | xargs stat -c %s)"
+  rm -f "$folder"/*.htx
+}
+folder_job "html2Ruxa, 3000 pages, disk" real-pages
+folder_job "html2Ruxa, 3000 pages, tmpfs" "$shm/pages"
