@@ -31,7 +31,7 @@ if [[ ! -f $work/.complete ]]; then
   real_html >"$work/real-list"
   [[ -s $work/real-list ]] || { echo "no HTML documentation installed to make the real page" >&2; exit 1; }
   while (($(stat -c %s "$work/real/page.htm" 2>/dev/null || echo 0) < 100 << 20)); do
-    xargs -d '\n' cat <"$work/real-list" | head -c $((100 << 20)) >>"$work/real/page.htm"
+    (set +o pipefail; xargs -d '\n' cat <"$work/real-list" 2>/dev/null | head -c $((100 << 20)) >>"$work/real/page.htm")
   done
   truncate -s $((100 << 20)) "$work/real/page.htm"
   head -n 3000 "$work/real-list" | awk '{ printf "%s\t%04d.htm\n", $0, NR }' |

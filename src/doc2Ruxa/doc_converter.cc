@@ -73,15 +73,25 @@ std::size_t FindEither(const std::uint8_t* b, std::size_t i, std::size_t n, std:
 // then only affect what the scan recognises.
 class RunScanner {
  public:
-  RunScanner(std::uint8_t* b, std::size_t n, const Layout& layout, OutputStream& out,
+  RunScanner(const SourceBuffer& source, const Layout& layout, OutputStream& out,
              std::uint64_t max_output)
-      : b_(b), n_(n), layout_(layout), out_(out), max_output_(max_output) {}
+      : source_(source),
+        b_(source.data),
+        n_(source.size),
+        layout_(layout),
+        out_(out),
+        max_output_(max_output) {}
 
   // Writes every run; false when the output would pass `max_output`.
   bool Run() {
     for (std::size_t p = 0; p < n_ && !over_;) {
-      const void* start = std::memchr(b_ + p, kSignatureStart, n_ - p);
-      if (start == nullptr) break;
+      const std::size_t limit = Limit(p);
+      const void* start = std::memchr(b_ + p, kSignatureStart, limit - p);
+      if (start == nullptr) {
+        if (limit == n_) break;
+        p = limit;
+        continue;
+      }
       p = static_cast<std::size_t>(static_cast<const std::uint8_t*>(start) - b_);
       if (!SignatureAt(p)) {
         ++p;
@@ -104,6 +114,14 @@ class RunScanner {
     std::size_t index;  // of B[pos] in C
     unsigned kept;      // bit m: B[pos + m] is (will be) in C, being non-zero
   };
+
+  // The input may still be loading. Returns a limit past p up to which positions can be
+  // examined, with every byte a signature test or an erasure at them reaches: waits until there
+  // is one.
+  std::size_t Limit(std::size_t p) const {
+    const std::size_t loaded = source_.Loaded(p + 1 + kReach);
+    return loaded >= n_ ? n_ : loaded - kReach;
+  }
 
   bool ErasedOffset(std::size_t m) const {
     for (std::size_t k = 0; k < layout_.erased_count; ++k) {
@@ -135,9 +153,11 @@ class RunScanner {
     sum_index_ = 0;
     std::size_t q = s;
     for (;;) {
-      const std::size_t e = FindEither(b_, q, n_, kSignatureStart, layout_.terminator);
+      const std::size_t limit = Limit(q);
+      const std::size_t e = FindEither(b_, q, limit, kSignatureStart, layout_.terminator);
       Consume(q, e);
       q = e;
+      if (q == limit && limit < n_) continue;
       if (q == n_ || (b_[q] == layout_.terminator && !ErasedByPending(q))) {
         FinishGroup(q);
         return q;
@@ -229,6 +249,7 @@ class RunScanner {
     }
   }
 
+  const SourceBuffer& source_;
   std::uint8_t* const b_;
   const std::size_t n_;
   const Layout& layout_;
@@ -252,15 +273,14 @@ std::uint64_t DocConverter::OutputBound(std::size_t size) {
 
 ConvertOutcome DocConverter::Convert(SourceBuffer& source, std::uint64_t max_output) {
   std::uint8_t* const b = source.data;
-  const std::size_t n = source.size;
-  const bool known = n > kLayoutMarkerOffset &&
+  const bool known = source.Loaded(kLayoutMarkerOffset + 1) > kLayoutMarkerOffset &&
                      (b[kLayoutMarkerOffset] == static_cast<std::uint8_t>(LayoutMarker::D) ||
                       b[kLayoutMarkerOffset] == static_cast<std::uint8_t>(LayoutMarker::Six));
   ConvertOutcome outcome = ConvertOutcome::Unrecognised;
   if (known) {
     const Layout& layout =
         b[kLayoutMarkerOffset] == static_cast<std::uint8_t>(LayoutMarker::D) ? kLayoutD : kLayout6;
-    outcome = RunScanner(b, n, layout, out_, max_output).Run() ? ConvertOutcome::Converted
+    outcome = RunScanner(source, layout, out_, max_output).Run() ? ConvertOutcome::Converted
                                                                : ConvertOutcome::OverBound;
   }
   if (outcome != ConvertOutcome::Converted) console_.Write("Invalid doc file! \n");

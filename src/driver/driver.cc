@@ -1,7 +1,10 @@
 #include "driver/driver.h"
 
 #include <algorithm>
+#include <atomic>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver/name_rules.h"
@@ -73,6 +76,51 @@ bool LoadWhole(platform::InputFile& file, const platform::FileInfo& info,
     size += static_cast<std::size_t>(got);
   }
 }
+
+// Reads a regular file into memory on a second thread, chunk by chunk, publishing how much is
+// there, so that the converter works on the first bytes while the system copies in the rest.
+class BackgroundLoad {
+ public:
+  BackgroundLoad(platform::InputFile& file, std::uint8_t* into, std::size_t size)
+      : thread_([this, &file, into, size] { Load(file, into, size); }) {}
+  ~BackgroundLoad() {
+    if (thread_.joinable()) thread_.join();
+  }
+  BackgroundLoad(const BackgroundLoad&) = delete;
+  BackgroundLoad& operator=(const BackgroundLoad&) = delete;
+
+  const std::atomic<std::size_t>* progress() const { return &loaded_; }
+  /// Waits for the end of the load; false (with the reason) when it failed.
+  bool Finish(platform::Reason& why) {
+    thread_.join();
+    why = why_;
+    return why_.empty();
+  }
+
+ private:
+  void Load(platform::InputFile& file, std::uint8_t* into, std::size_t size) {
+    constexpr std::size_t kChunk = std::size_t{1} << 20;
+    std::size_t done = 0;
+    while (done < size) {
+      const std::int64_t got = file.Read(into + done, std::min(kChunk, size - done), why_);
+      if (got <= 0) {
+        if (got == 0) why_ = "the file shrank while it was read";
+        done = size;  // a failed load still ends: the converter must not wait forever
+      } else {
+        done += static_cast<std::size_t>(got);
+      }
+      loaded_.store(done, std::memory_order_release);
+      loaded_.notify_all();
+    }
+  }
+
+  std::atomic<std::size_t> loaded_{0};
+  platform::Reason why_;
+  std::thread thread_;
+};
+
+// Below this size a file is read before it is converted: a thread would cost more than it saves.
+constexpr std::uint64_t kBackgroundLoadSize = std::uint64_t{8} << 20;
 
 enum class FileResult { Converted, Rejected, Skipped, Failed };
 
@@ -149,13 +197,21 @@ class Driver {
     return Convert(in, info, name, output, RunMode::Batch);
   }
 
-  // Loads the input whole before the output is created, so a failed load never touches an
-  // output; the output replaces the old file only once it is complete.
+  // A small input is loaded whole before the output is created; a large regular file loads
+  // while it is converted. Either way the output replaces the old file only once it is complete,
+  // so a failed load never touches an output.
   FileResult Convert(platform::InputFile& in, const platform::FileInfo& info,
                      const std::string& input, const std::string& output, RunMode mode) {
     std::size_t size = 0;
     platform::Reason why;
-    if (!LoadWhole(in, info, memory_, size, why)) {
+    const bool background = info.kind == platform::FileKind::Regular &&
+                            info.size >= kBackgroundLoadSize && info.size <= SIZE_MAX / 2;
+    if (background) {
+      size = static_cast<std::size_t>(info.size);
+      if (!memory_.Reserve(size, 0)) {
+        return FailFile(kInvalidFileName, "cannot read '" + input + "': not enough memory");
+      }
+    } else if (!LoadWhole(in, info, memory_, size, why)) {
       return FailFile(kInvalidFileName, "cannot read '" + input + "': " + why);
     }
     platform::OutputFile out;
@@ -170,7 +226,13 @@ class Driver {
     console_.Write("Size: " + std::to_string(size) + " \n");
     SourceBuffer source{memory_.data(), size};
     FileStream stream(out);
+    std::optional<BackgroundLoad> load;
+    if (background) source.loaded = load.emplace(in, memory_.data(), size).progress();
     const ConvertOutcome outcome = profile_.convert(source, stream, console_, mode);
+    if (load && !load->Finish(why)) {
+      out.Abandon();
+      return FailFile(kInvalidFileName, "cannot read '" + input + "': " + why);
+    }
     if (!stream.Flush()) {
       out.Abandon();
       return FailFile(kCannotWrite, "cannot write '" + output + "': " + stream.why());

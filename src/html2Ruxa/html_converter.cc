@@ -26,6 +26,7 @@ const ConverterProfile kHtmlProfile = {
 
 ConvertOutcome ConvertHtml(SourceBuffer& source, OutputStream& out, OutputStream& console,
                            RunMode mode) {
+  source.Loaded(source.size);  // the colour header needs the whole page first
   HtmlConverter(out, console, mode).Convert(source);
   return ConvertOutcome::Converted;
 }
