@@ -26,7 +26,6 @@ const ConverterProfile kHtmlProfile = {
 
 ConvertOutcome ConvertHtml(SourceBuffer& source, OutputStream& out, OutputStream& console,
                            RunMode mode) {
-  source.Loaded(source.size);  // the colour header needs the whole page first
   HtmlConverter(out, console, mode).Convert(source);
   return ConvertOutcome::Converted;
 }
@@ -140,47 +139,116 @@ std::size_t SkipZeros(const std::uint8_t* b, std::size_t i, std::size_t n) {
   return i;
 }
 
+// Bytes a decision at one position may look ahead: the colour window and its pattern (111), a
+// line-break tag (6), an entity (8). While the page is loading, positions are examined only
+// when this much follows them in memory.
+constexpr std::size_t kLookahead = 128;
+
+// The colour pass over [0, n), in steps: `Cover(upto)` examines every "<bo" that starts before
+// `upto`. It only reads the page, and writes its fields to the output as it finds them.
+class ColourScanner {
+ public:
+  ColourScanner(const SourceBuffer& source, OutputStream& out)
+      : source_(source), b_(source.data), n_(source.size), out_(out) {}
+
+  void Cover(std::size_t upto) {
+    if (upto <= next_) return;
+    // Ahead of what was asked, as far as the loaded bytes allow, so as to come back seldom.
+    const std::size_t loaded = source_.Loaded(std::min(upto, n_) + kLookahead);
+    upto = loaded >= n_ ? n_ : std::max(upto, loaded - kLookahead);
+    // Every "<bo" opens a window of its own; windows may overlap, and an attribute inside two of
+    // them is written twice. The colour bytes are copied as they are, unchecked.
+    for (std::size_t i = next_; (i = FindBodyStart(b_, i, std::min(upto + 2, n_))) < upto; ++i) {
+      for (std::size_t p = i;
+           p < i + kColourWindow && p + kTextColourTail.size() + kColourDigits <= n_; ++p) {
+        const std::uint8_t* digits = b_ + p + kTextColourTail.size();
+        if (HasAt(b_, n_, p, kTextColourTail)) {
+          out_.Write(digits, kColourDigits);
+          state_ = ConversionState::ColourWritten;
+        }
+        if (HasAt(b_, n_, p, kBackColourTail)) {
+          // A background colour with no text colour before it gets the default text colour.
+          if (state_ != ConversionState::ColourWritten) out_.Write(kDefaultText);
+          out_.Write(digits, kColourDigits);
+          state_ = ConversionState::ColourWritten;
+        }
+      }
+    }
+    next_ = upto;
+  }
+
+  // Ends the pass: with no field at all, the two defaults.
+  void Finish() {
+    Cover(n_);
+    if (state_ != ConversionState::ColourWritten) {
+      out_.Write(kDefaultText);
+      out_.Write(kDefaultBackground);
+    }
+  }
+
+ private:
+  const SourceBuffer& source_;
+  const std::uint8_t* const b_;
+  const std::size_t n_;
+  OutputStream& out_;
+  std::size_t next_ = 0;  // every "<bo" before this has been examined
+  // The colour pass ends before the text pass begins, so it only ever sees its own values.
+  ConversionState state_ = ConversionState::Initial;
+};
+
+// Where the text goes in single mode: straight to the output and echoed to the console.
+class StreamSink {
+ public:
+  StreamSink(OutputStream& out, OutputStream& console) : out_(out), console_(console) {}
+  void Write(const std::uint8_t* data, std::size_t size) {
+    out_.Write(data, size);
+    console_.Write(data, size);
+  }
+
+ private:
+  OutputStream& out_;
+  OutputStream& console_;
+};
+
+// Where the text goes in batch mode: compacted into the page's own memory, behind the pass, to
+// be written after the colour header once the whole page is done. A byte is overwritten only
+// after every colour window that holds it has been examined.
+class CompactSink {
+ public:
+  CompactSink(std::uint8_t* b, ColourScanner& colour) : b_(b), colour_(colour) {}
+  void Write(const std::uint8_t* data, std::size_t size) {
+    colour_.Cover(kept_ + size);
+    std::memmove(b_ + kept_, data, size);
+    kept_ += size;
+  }
+  std::size_t kept() const { return kept_; }
+
+ private:
+  std::uint8_t* const b_;
+  ColourScanner& colour_;
+  std::size_t kept_ = 0;
+};
+
 }  // namespace
 
 void HtmlConverter::Convert(const SourceBuffer& source) {
-  state_ = ConversionState::Initial;
   out_.Write(kMagic);
-  WriteColourHeader(source.data, source.size);
-  WriteText(source.data, source.size);
-}
-
-void HtmlConverter::WriteColourHeader(const std::uint8_t* b, std::size_t n) {
-  // Every "<bo" opens a window of its own; windows may overlap, and an attribute inside two of
-  // them is written twice. The colour bytes are copied as they are, unchecked.
-  for (std::size_t i = 0; (i = FindBodyStart(b, i, n)) < n; ++i) {
-    for (std::size_t p = i;
-         p < i + kColourWindow && p + kTextColourTail.size() + kColourDigits <= n; ++p) {
-      const std::uint8_t* digits = b + p + kTextColourTail.size();
-      if (HasAt(b, n, p, kTextColourTail)) {
-        out_.Write(digits, kColourDigits);
-        state_ = ConversionState::ColourWritten;
-      }
-      if (HasAt(b, n, p, kBackColourTail)) {
-        // A background colour with no text colour before it gets the default text colour first.
-        if (state_ != ConversionState::ColourWritten) out_.Write(kDefaultText);
-        out_.Write(digits, kColourDigits);
-        state_ = ConversionState::ColourWritten;
-      }
-    }
-  }
-  if (state_ != ConversionState::ColourWritten) {
-    out_.Write(kDefaultText);
-    out_.Write(kDefaultBackground);
+  ColourScanner colour(source, out_);
+  if (mode_ == RunMode::Single) {
+    colour.Finish();
+    StreamSink sink(out_, console_);
+    WriteText(source, sink);
+  } else {
+    CompactSink sink(source.data, colour);
+    WriteText(source, sink);
+    colour.Finish();
+    out_.Write(source.data, sink.kept());
   }
 }
 
-void HtmlConverter::WriteBody(const std::uint8_t* data, std::size_t size) {
-  out_.Write(data, size);
-  if (mode_ == RunMode::Single) console_.Write(data, size);
-}
-
-// The text pass reads the page once, front to back, and never rewrites it. Stretches of ordinary
-// bytes are written whole; at each '<', '>', '&' or zero byte it decides what survives:
+// The text pass reads the page once, front to back, and only ever writes behind itself. Stretches
+// of ordinary bytes are written whole; at each '<', '>', '&' or zero byte it decides what
+// survives:
 //   - a zero byte or '>' is dropped;
 //   - in batch mode a line-break tag becomes the escape backslash-n;
 //   - "<he" prints "removing the head" and, for the first head only, drops everything up to the
@@ -191,12 +259,27 @@ void HtmlConverter::WriteBody(const std::uint8_t* data, std::size_t size) {
 //     closes a line-break tag does not count: that tag is already an escape;
 //   - one of the eight known entities becomes its byte; the bytes it yields ('<' among them) are
 //     text, never markup.
-// An erase whose end never comes runs to the end of the page.
-void HtmlConverter::WriteText(const std::uint8_t* b, std::size_t n) {
+// An erase whose end never comes runs to the end of the page. While the page is still loading,
+// every search stops where the loaded bytes end and waits for more.
+template <class Sink>
+void HtmlConverter::WriteText(const SourceBuffer& source, Sink& sink) {
+  const std::uint8_t* const b = source.data;
+  const std::size_t n = source.size;
   const bool batch = mode_ == RunMode::Batch;
 
+  // The first position at or after `from` that `find` reports, or n.
+  const auto search = [&](std::size_t from, auto find) {
+    for (;;) {
+      const std::size_t loaded = source.Loaded(from + 1 + kLookahead);
+      const std::size_t limit = loaded >= n ? n : loaded - kLookahead;
+      const std::size_t hit = find(b, from, limit);
+      if (hit < limit || limit == n) return hit;
+      from = limit;
+    }
+  };
+
   const auto next_tag_end = [&](std::size_t from) {
-    for (std::size_t g = from; (g = FindAnyOf<'>'>(b, g, n)) < n; ++g) {
+    for (std::size_t g = from; (g = search(g, FindAnyOf<'>'>)) < n; ++g) {
       if (!batch || !ClosesBreakTag(b, n, g)) return g + 1;
     }
     return n;
@@ -205,12 +288,11 @@ void HtmlConverter::WriteText(const std::uint8_t* b, std::size_t n) {
   const auto erase_head = [&](std::size_t from) {
     std::size_t slash = from;
     for (;; ++slash) {
-      const void* found = std::memchr(b + slash, '/', n - slash);
-      if (found == nullptr) return n;
-      slash = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - b);
+      slash = search(slash, FindAnyOf<'/'>);
+      if (slash == n) return n;
       if (slash + 1 < n && b[slash + 1] == 'h') break;
     }
-    state_ = ConversionState::HeadErased;
+    head_ = ConversionState::HeadErased;
     std::size_t end = std::min(slash + 5, n);
     if (batch) {
       // The erase may cut into a line-break tag that starts just after the "/h". That tag is
@@ -219,7 +301,7 @@ void HtmlConverter::WriteText(const std::uint8_t* b, std::size_t n) {
       for (std::size_t j = slash + 2; j < end; ++j) {
         if (b[j] != '<') continue;
         if (const std::size_t length = BreakTagLength(b, n, j)) {
-          if (j + 1 == end) WriteBody(reinterpret_cast<const std::uint8_t*>("n"), 1);
+          if (j + 1 == end) sink.Write(reinterpret_cast<const std::uint8_t*>("n"), 1);
           end = j + length;
           break;
         }
@@ -230,7 +312,7 @@ void HtmlConverter::WriteText(const std::uint8_t* b, std::size_t n) {
 
   std::size_t run = 0;  // start of the stretch of bytes not yet written
   std::size_t i = 0;
-  while ((i = FindSpecial(b, i, n)) < n) {
+  while ((i = search(i, FindSpecial)) < n) {
     const std::uint8_t c = b[i];
     if (c == '&') {
       const Entity* entity = nullptr;
@@ -241,28 +323,29 @@ void HtmlConverter::WriteText(const std::uint8_t* b, std::size_t n) {
         ++i;  // a literal '&' stays in the stretch
         continue;
       }
-      WriteBody(b + run, i - run);
-      WriteBody(&entity->byte, 1);
+      sink.Write(b + run, i - run);
+      const std::uint8_t byte = entity->byte;
+      sink.Write(&byte, 1);
       i += entity->name.size();
     } else {
-      WriteBody(b + run, i - run);
+      sink.Write(b + run, i - run);
       if (c == 0) {
-        i = SkipZeros(b, i, n);
+        i = search(i, SkipZeros);
       } else if (c == '>') {
         ++i;
       } else if (const std::size_t length = batch ? BreakTagLength(b, n, i) : 0) {
-        WriteBody(reinterpret_cast<const std::uint8_t*>(kBreakEscape.data()), kBreakEscape.size());
+        sink.Write(reinterpret_cast<const std::uint8_t*>(kBreakEscape.data()), kBreakEscape.size());
         i += length;
       } else if (HasAt(b, n, i, "<he")) {
         console_.Write(kHeadMessage);
-        i = state_ == ConversionState::HeadErased ? next_tag_end(i + 1) : erase_head(i + 1);
+        i = head_ == ConversionState::HeadErased ? next_tag_end(i + 1) : erase_head(i + 1);
       } else {
         i = next_tag_end(i + 1);
       }
     }
     run = i;
   }
-  WriteBody(b + run, n - run);
+  sink.Write(b + run, n - run);
 }
 
 }  // namespace ruxa

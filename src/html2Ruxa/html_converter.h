@@ -5,9 +5,11 @@
 
 namespace ruxa {
 
-/// Per-page state shared by the colour pass and the head erase. Only two questions are ever asked
-/// of it: has a colour field been written (== ColourWritten), has the head been erased
-/// (== HeadErased). Erasing the head overwrites ColourWritten.
+/// Per-page state of the colour pass and the head erase. Only two questions are ever asked of
+/// it: has a colour field been written (== ColourWritten), has the head been erased
+/// (== HeadErased). The colour pass ends before the text pass begins, so each pass only ever sees
+/// the values it sets itself; each keeps its own, so that the two can share one walk over a page
+/// that is still loading.
 enum class ConversionState { Initial = 0, ColourWritten = 2, HeadErased = 6 };
 
 /// Turns one HTML page into a styled text file (.htx):
@@ -22,19 +24,19 @@ class HtmlConverter {
   HtmlConverter(OutputStream& out, OutputStream& console, RunMode mode)
       : out_(out), console_(console), mode_(mode) {}
 
-  /// Runs the passes in order: magic, colour header, then the text (with the line-break rewrite
-  /// folded in when in batch mode). Only reads `source`.
+  /// Writes the magic, the colour header, then the text (with the line-break rewrite folded in
+  /// when in batch mode). In single mode it only reads `source`; in batch mode it gathers the
+  /// text in `source`'s own memory and writes it last.
   void Convert(const SourceBuffer& source);
 
  private:
-  void WriteColourHeader(const std::uint8_t* b, std::size_t n);
-  void WriteText(const std::uint8_t* b, std::size_t n);
-  void WriteBody(const std::uint8_t* data, std::size_t size);
+  template <class Sink>
+  void WriteText(const SourceBuffer& source, Sink& sink);
 
   OutputStream& out_;
   OutputStream& console_;
   const RunMode mode_;
-  ConversionState state_ = ConversionState::Initial;
+  ConversionState head_ = ConversionState::Initial;  ///< the head erase's state
 };
 
 /// The converter operation of html2Ruxa.
