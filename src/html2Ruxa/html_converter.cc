@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 
 #include "driver/name_rules.h"
+#include "html2Ruxa/block_scan.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -15,8 +17,9 @@ namespace ruxa {
 const ConverterProfile kHtmlProfile = {
     .name = "html2Ruxa",
     .summary = "Converts HTML pages into Ruxa styled text files (.htx).",
-    .name_rule = "whose name has a '.' then 'h' or 'H'\n"
-                 "as its 5th and 4th, or 4th and 3rd, bytes from the end (page.htm, page.html)",
+    .name_rule =
+        "whose name has a '.' then 'h' or 'H'\n"
+        "as its 5th and 4th, or 4th and 3rd, bytes from the end (page.htm, page.html)",
     .banner = "--- Ruxa Beta Bramlink 2005 --- \n",
     .matches_name = MatchesHtmlName,
     .output_extension = ".htx",
@@ -63,7 +66,10 @@ bool HasAt(const std::uint8_t* b, std::size_t n, std::size_t i, std::string_view
 
 // Length of the line-break tag starting at b[i], or 0.
 std::size_t BreakTagLength(const std::uint8_t* b, std::size_t n, std::size_t i) {
-  if (i + 1 < n && b[i + 1] != 'b' && b[i + 1] != '/') return 0;
+  // Most tags are something else: "<b" or "</" followed by anything but 'r' or 'b'.
+  if (i + 2 < n && !(b[i + 1] == 'b' && b[i + 2] == 'r') && !(b[i + 1] == '/' && b[i + 2] == 'b')) {
+    return 0;
+  }
   for (const std::string_view tag : kBreakTags) {
     if (HasAt(b, n, i, tag)) return tag.size();
   }
@@ -72,7 +78,10 @@ std::size_t BreakTagLength(const std::uint8_t* b, std::size_t n, std::size_t i) 
 
 // True when the '>' at b[g] closes a line-break tag.
 bool ClosesBreakTag(const std::uint8_t* b, std::size_t n, std::size_t g) {
-  if (g > 0 && b[g - 1] != 'r' && b[g - 1] != '/') return false;
+  // Every form ends in "r>", "r/>" or "r />".
+  if (g < 3 || (b[g - 1] != 'r' && (b[g - 1] != '/' || (b[g - 2] != 'r' && b[g - 2] != ' ')))) {
+    return false;
+  }
   for (const std::string_view tag : kBreakTags) {
     if (g + 1 >= tag.size() && HasAt(b, n, g + 1 - tag.size(), tag)) return true;
   }
@@ -96,30 +105,6 @@ std::size_t FindAnyOf(const std::uint8_t* b, std::size_t i, std::size_t n) {
 #endif
   for (; i < n; ++i) {
     if (((b[i] == Bytes) || ...)) return i;
-  }
-  return n;
-}
-
-// The bytes the text pass must look at: everything else is copied as it is.
-std::size_t FindSpecial(const std::uint8_t* b, std::size_t i, std::size_t n) {
-  return FindAnyOf<'<', '>', '&', 0>(b, i, n);
-}
-
-// Position of the first "<bo" at or after i, or n.
-std::size_t FindBodyStart(const std::uint8_t* b, std::size_t i, std::size_t n) {
-#if defined(__SSE2__)
-  for (; i + 18 <= n; i += 16) {
-    const auto at = [&](std::size_t k, char c) {
-      return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i + k)),
-                            _mm_set1_epi8(c));
-    };
-    const int mask =
-        _mm_movemask_epi8(_mm_and_si128(at(0, '<'), _mm_and_si128(at(1, 'b'), at(2, 'o'))));
-    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-  }
-#endif
-  for (; i + 2 < n; ++i) {
-    if (b[i] == '<' && b[i + 1] == 'b' && b[i + 2] == 'o') return i;
   }
   return n;
 }
@@ -158,7 +143,9 @@ class ColourScanner {
     upto = loaded >= n_ ? n_ : std::max(upto, loaded - kLookahead);
     // Every "<bo" opens a window of its own; windows may overlap, and an attribute inside two of
     // them is written twice. The colour bytes are copied as they are, unchecked.
-    for (std::size_t i = next_; (i = FindBodyStart(b_, i, std::min(upto + 2, n_))) < upto; ++i) {
+    // A "<bo" needs its three bytes inside the page.
+    const std::size_t end = std::min(upto, n_ < 2 ? 0 : n_ - 2);
+    for (std::size_t i = next_; (i = FindBodyStart(b_, i, end)) < end; ++i) {
       for (std::size_t p = i;
            p < i + kColourWindow && p + kTextColourTail.size() + kColourDigits <= n_; ++p) {
         const std::uint8_t* digits = b_ + p + kTextColourTail.size();
@@ -215,16 +202,32 @@ class StreamSink {
 // after every colour window that holds it has been examined.
 class CompactSink {
  public:
-  CompactSink(std::uint8_t* b, ColourScanner& colour) : b_(b), colour_(colour) {}
+  CompactSink(std::uint8_t* b, std::size_t n, ColourScanner& colour)
+      : b_(b), end_(b + n), colour_(colour) {}
   void Write(const std::uint8_t* data, std::size_t size) {
-    colour_.Cover(kept_ + size);
-    std::memmove(b_ + kept_, data, size);
+    std::uint8_t* const to = b_ + kept_;
+    // Most runs are a few words between tags. Once the text has moved 32 bytes or more towards
+    // the start, such a run is copied as a fixed 32 bytes (the bytes past it land where the run
+    // was read from, never on bytes not yet read) rather than by a call.
+    if (size <= 32 && data - to >= 32 && data + 32 <= end_) {
+      colour_.Cover(kept_ + 32);
+      std::memcpy(to, data, 32);
+    } else {
+      colour_.Cover(kept_ + size);
+      std::memmove(to, data, size);
+    }
     kept_ += size;
+  }
+  // Keeps the bytes of the 64 at `block` whose bit is set in `keep`.
+  void Keep(const std::uint8_t* block, std::uint64_t keep) {
+    colour_.Cover(kept_ + 64);
+    kept_ += CompressBlock(b_ + kept_, block, keep);
   }
   std::size_t kept() const { return kept_; }
 
  private:
   std::uint8_t* const b_;
+  const std::uint8_t* const end_;
   ColourScanner& colour_;
   std::size_t kept_ = 0;
 };
@@ -239,7 +242,7 @@ void HtmlConverter::Convert(const SourceBuffer& source) {
     StreamSink sink(out_, console_);
     WriteText(source, sink);
   } else {
-    CompactSink sink(source.data, colour);
+    CompactSink sink(source.data, source.size, colour);
     WriteText(source, sink);
     colour.Finish();
     out_.Write(source.data, sink.kept());
@@ -267,11 +270,22 @@ void HtmlConverter::WriteText(const SourceBuffer& source, Sink& sink) {
   const std::size_t n = source.size;
   const bool batch = mode_ == RunMode::Batch;
 
+  BlockCursor cursor(b, n);
+  const auto special = [&](const std::uint8_t*, std::size_t from, std::size_t limit) {
+    return cursor.Next(from, limit, false);
+  };
+  const auto close = [&](const std::uint8_t*, std::size_t from, std::size_t limit) {
+    return cursor.Next(from, limit, true);
+  };
+
   // The first position at or after `from` that `find` reports, or n.
+  std::size_t limit = 0;  // positions below it may be examined
   const auto search = [&](std::size_t from, auto find) {
     for (;;) {
-      const std::size_t loaded = source.Loaded(from + 1 + kLookahead);
-      const std::size_t limit = loaded >= n ? n : loaded - kLookahead;
+      if (from >= limit && limit < n) {
+        const std::size_t loaded = source.Loaded(from + 1 + kLookahead);
+        limit = loaded >= n ? n : loaded - kLookahead;
+      }
       const std::size_t hit = find(b, from, limit);
       if (hit < limit || limit == n) return hit;
       from = limit;
@@ -279,7 +293,7 @@ void HtmlConverter::WriteText(const SourceBuffer& source, Sink& sink) {
   };
 
   const auto next_tag_end = [&](std::size_t from) {
-    for (std::size_t g = from; (g = search(g, FindAnyOf<'>'>)) < n; ++g) {
+    for (std::size_t g = from; (g = search(g, close)) < n; ++g) {
       if (!batch || !ClosesBreakTag(b, n, g)) return g + 1;
     }
     return n;
@@ -310,9 +324,61 @@ void HtmlConverter::WriteText(const SourceBuffer& source, Sink& sink) {
     return end;
   };
 
+  // The fast path, batch mode only: whole 64-byte blocks made of text and ordinary tags, each
+  // classified at once and compacted by its mask of the bytes kept. A tag drops everything from
+  // its '<' to its '>', and zero bytes go, so with tags that open and close in turn the bytes
+  // inside tags are a running parity of the '<' and '>' bits. Anything else (an entity, a line
+  // break, a head, a stray '<' or '>') ends the fast path at the start of its block, and the
+  // full rules take over from there. Returns where they do, and whether that is inside a tag.
+  std::size_t next_fast = 64;  // the fast path is tried again from here on
+  const auto fast_blocks = [&](std::size_t from, bool& in_tag) {
+    in_tag = false;
+    std::size_t pos = from;
+    for (;;) {
+      const std::size_t base = pos & ~std::size_t{63};
+      if (base + 64 > limit || base + 67 > n) break;
+      const TagMasks m = ScanTags(b + base);
+      const std::uint64_t before = ~(~std::uint64_t{0} << (pos - base));  // already handled
+      const std::uint64_t open = m.open & ~before, close = m.close & ~before;
+      if ((m.unusual & ~before) != 0) break;
+      std::uint64_t inside = open | close;  // parity: 1 from a '<' up to its '>'
+      inside ^= inside << 1;
+      inside ^= inside << 2;
+      inside ^= inside << 4;
+      inside ^= inside << 8;
+      inside ^= inside << 16;
+      inside ^= inside << 32;
+      if (in_tag) inside = ~inside;
+      const std::uint64_t inside_before = (inside << 1) | (in_tag ? 1 : 0);
+      // Tags must open and close in turn, and an ampersand outside a tag needs the full rules.
+      if ((open & inside_before) != 0 || (close & ~inside_before) != 0 ||
+          (m.amp & ~before & ~inside) != 0) {
+        break;
+      }
+      if constexpr (std::is_same_v<Sink, CompactSink>) {
+        sink.Keep(b + base, ~(inside | close | m.zero | before));
+      }
+      in_tag = inside >> 63;
+      pos = base + 64;
+    }
+    next_fast = (pos & ~std::size_t{63}) + 64;
+    return pos;
+  };
+  const bool fast = batch && HasTagKernel();
+
   std::size_t run = 0;  // start of the stretch of bytes not yet written
   std::size_t i = 0;
-  while ((i = search(i, FindSpecial)) < n) {
+  for (;;) {
+    if constexpr (std::is_same_v<Sink, CompactSink>) {
+      if (fast && i >= next_fast && i < limit) {
+        sink.Write(b + run, i - run);
+        bool in_tag;
+        i = fast_blocks(i, in_tag);
+        if (in_tag) i = next_tag_end(i);
+        run = i;
+      }
+    }
+    if ((i = search(i, special)) >= n) break;
     const std::uint8_t c = b[i];
     if (c == '&') {
       const Entity* entity = nullptr;
@@ -336,7 +402,7 @@ void HtmlConverter::WriteText(const SourceBuffer& source, Sink& sink) {
       } else if (const std::size_t length = batch ? BreakTagLength(b, n, i) : 0) {
         sink.Write(reinterpret_cast<const std::uint8_t*>(kBreakEscape.data()), kBreakEscape.size());
         i += length;
-      } else if (HasAt(b, n, i, "<he")) {
+      } else if (i + 2 < n && b[i + 1] == 'h' && b[i + 2] == 'e') {
         console_.Write(kHeadMessage);
         i = head_ == ConversionState::HeadErased ? next_tag_end(i + 1) : erase_head(i + 1);
       } else {
