@@ -27,24 +27,29 @@ class ConsoleStream : public OutputStream {
  protected:
   bool Sink(const std::uint8_t* data, std::size_t size) override {
     platform::WriteStandardStream(platform::Stream::Output,
-                           std::string_view(reinterpret_cast<const char*>(data), size));
+                                  std::string_view(reinterpret_cast<const char*>(data), size));
     return true;
   }
 };
 
-// An output file; remembers why the first failed write failed.
+// The output file being written; remembers why the first failed write failed. One serves a
+// whole batch, so that its buffer is allocated once.
 class FileStream : public OutputStream {
  public:
-  explicit FileStream(platform::OutputFile& file) : file_(file) {}
+  void Attach(platform::OutputFile& file) {
+    file_ = &file;
+    why_.clear();
+    Restart();
+  }
   const platform::Reason& why() const { return why_; }
 
  protected:
   bool Sink(const std::uint8_t* data, std::size_t size) override {
-    return file_.Write(data, size, why_);
+    return file_->Write(data, size, why_);
   }
 
  private:
-  platform::OutputFile& file_;
+  platform::OutputFile* file_ = nullptr;
   platform::Reason why_;
 };
 
@@ -189,11 +194,6 @@ class Driver {
       return FailFile(kInvalidFileName, "cannot open '" + name + "': " + why);
     }
     if (info.kind != platform::FileKind::Regular) return FileResult::Skipped;
-    platform::FileInfo existing;
-    if (platform::Describe(output, true, existing, why) && existing.id == info.id &&
-        existing.kind != platform::FileKind::Missing) {
-      return FileResult::Skipped;
-    }
     return Convert(in, info, name, output, RunMode::Batch);
   }
 
@@ -217,7 +217,12 @@ class Driver {
     platform::OutputFile out;
     const auto links = mode == RunMode::Single ? platform::OutputFile::Links::Follow
                                                : platform::OutputFile::Links::Replace;
-    if (!out.Create(output, links, info.id, why)) {
+    const platform::OutputFile::Created created = out.Create(output, links, info.id, why);
+    // A batch leaves alone an entry whose output is the entry itself (a link to it).
+    if (created == platform::OutputFile::Created::IsInput && mode == RunMode::Batch) {
+      return FileResult::Skipped;
+    }
+    if (created != platform::OutputFile::Created::Yes) {
       return FailFile(mode == RunMode::Single ? kInvalidFileName : profile_.batch_output_error,
                       "cannot create '" + output + "': " + why);
     }
@@ -225,7 +230,8 @@ class Driver {
     console_.Write(profile_.banner);
     console_.Write("Size: " + std::to_string(size) + " \n");
     SourceBuffer source{memory_.data(), size};
-    FileStream stream(out);
+    FileStream& stream = file_stream_;
+    stream.Attach(out);
     std::optional<BackgroundLoad> load;
     if (background) source.loaded = load.emplace(in, memory_.data(), size).progress();
     const ConvertOutcome outcome = profile_.convert(source, stream, console_, mode);
@@ -263,7 +269,7 @@ class Driver {
   void Complain(const std::string& complaint) {
     console_.Flush();
     platform::WriteStandardStream(platform::Stream::Error,
-                           std::string(profile_.name) + ": " + complaint + "\n");
+                                  std::string(profile_.name) + ": " + complaint + "\n");
   }
 
   int Help() {
@@ -300,6 +306,7 @@ class Driver {
   // Console writes are never checked: if standard output goes away, the files are still written.
   ConsoleStream console_;
   platform::InputMemory memory_;  // one input at a time, reused across a batch
+  FileStream file_stream_;
   bool rejected_ = false;
 };
 

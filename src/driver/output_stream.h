@@ -52,6 +52,11 @@ class OutputStream {
  protected:
   /// Stores [data, data + size) wholly, or returns false.
   virtual bool Sink(const std::uint8_t* data, std::size_t size) = 0;
+  /// Starts afresh, as if new (keeping the buffer): nothing buffered, no failure.
+  void Restart() {
+    used_ = 0;
+    ok_ = true;
+  }
 
  private:
   static constexpr std::size_t kCapacity = 256 * 1024;

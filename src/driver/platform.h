@@ -91,9 +91,10 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  /// Prepares to write `path`. Fails (with the reason) when it is a folder, when it is the file
-  /// `input` (by any name), or when it cannot be created.
-  bool Create(const std::string& path, Links links, const FileId& input, Reason& why);
+  enum class Created { Yes, IsInput, No };
+  /// Prepares to write `path`. Answers IsInput when it is the file `input` (by any name, a link
+  /// followed included), and No (with the reason) when it is a folder or cannot be created.
+  Created Create(const std::string& path, Links links, const FileId& input, Reason& why);
   /// Writes `data` in text mode.
   bool Write(const std::uint8_t* data, std::size_t size, Reason& why);
   /// Drops what was written so far, where that can still be done, so the output ends up empty.

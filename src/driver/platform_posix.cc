@@ -213,24 +213,27 @@ std::int64_t InputFile::Read(std::uint8_t* into, std::size_t size, Reason& why) 
   }
 }
 
-bool OutputFile::Create(const std::string& path, Links links, const FileId& input, Reason& why) {
+OutputFile::Created OutputFile::Create(const std::string& path, Links links, const FileId& input,
+                                       Reason& why) {
   struct stat st {};
   const bool follow = links == Links::Follow;
   const bool exists = (follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0;
   if (!exists && errno != ENOENT) {
     why = Why(errno);
-    return false;
+    return Created::No;
   }
   target_ = path;
   if (exists) {
     const FileInfo info = InfoOf(st);
     if (S_ISDIR(st.st_mode)) {
       why = Why(EISDIR);
-      return false;
+      return Created::No;
     }
-    if (info.id == input) {
+    struct stat linked;
+    if (info.id == input ||
+        (S_ISLNK(st.st_mode) && ::stat(path.c_str(), &linked) == 0 && InfoOf(linked).id == input)) {
       why = "it is the input file";
-      return false;
+      return Created::IsInput;
     }
     // A device, a pipe, or the file the console itself goes to: written directly, as named.
     if (follow && (!S_ISREG(st.st_mode) || SameAsStandardStream(info.id))) {
@@ -238,16 +241,16 @@ bool OutputFile::Create(const std::string& path, Links links, const FileId& inpu
       if (fd < 0 || (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0)) {
         why = Why(errno);
         if (fd >= 0) ::close(fd);
-        return false;
+        return Created::No;
       }
       handle_ = fd;
-      return true;
+      return Created::Yes;
     }
   }
   // The old file is replaced by renaming over its name, so a name reached through links must
   // be resolved to the file the links lead to. A name that only looks like a link (/proc's
   // descriptors) does not lead back to the same file; such an output is written directly.
-  if (follow && !FollowLinks(path, target_, why)) return false;
+  if (follow && !FollowLinks(path, target_, why)) return Created::No;
   if (follow && exists) {
     struct stat resolved;
     if (::stat(target_.c_str(), &resolved) != 0 || InfoOf(resolved).id != InfoOf(st).id) {
@@ -255,10 +258,10 @@ bool OutputFile::Create(const std::string& path, Links links, const FileId& inpu
       const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
       if (fd < 0) {
         why = Why(errno);
-        return false;
+        return Created::No;
       }
       handle_ = fd;
-      return true;
+      return Created::Yes;
     }
   }
 
@@ -272,7 +275,7 @@ bool OutputFile::Create(const std::string& path, Links links, const FileId& inpu
   if (fd < 0) {
     why = Why(errno);
     temporary_.clear();
-    return false;
+    return Created::No;
   }
   handle_ = fd;
   if (temporary_.size() < sizeof g_temporary) {
@@ -285,7 +288,7 @@ bool OutputFile::Create(const std::string& path, Links links, const FileId& inpu
     if (::geteuid() == 0) (void)!::fchown(fd, st.st_uid, st.st_gid);
     ::fchmod(fd, st.st_mode & 01777);
   }
-  return true;
+  return Created::Yes;
 }
 
 bool OutputFile::Write(const std::uint8_t* data, std::size_t size, Reason& why) {

@@ -19,8 +19,8 @@ Reason Why(DWORD error) {
   Reason why = length > 0 ? std::string(text, length) : "error " + std::to_string(error);
   if (text != nullptr) ::LocalFree(text);
   // The system's messages end in a full stop and a line end; the caller adds its own.
-  while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == '.' ||
-                          why.back() == ' ')) {
+  while (!why.empty() &&
+         (why.back() == '\n' || why.back() == '\r' || why.back() == '.' || why.back() == ' ')) {
     why.pop_back();
   }
   return why;
@@ -47,7 +47,7 @@ FileInfo InfoOf(HANDLE handle, bool link) {
     info.id = {UINT64_MAX, next_other++};
     return info;
   }
-  info.kind = link                                              ? FileKind::Link
+  info.kind = link                                                 ? FileKind::Link
               : (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FileKind::Directory
                                                                    : FileKind::Regular;
   info.id = {data.dwVolumeSerialNumber,
@@ -58,11 +58,10 @@ FileInfo InfoOf(HANDLE handle, bool link) {
 
 // Opens `path` only to ask what it is; folders open too.
 HANDLE OpenToDescribe(const std::string& path, bool follow_links) {
-  return ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS |
-                           (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
-                       nullptr);
+  return ::CreateFileA(
+      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
+      nullptr);
 }
 
 bool WriteRaw(HANDLE handle, const char* data, std::size_t size) {
@@ -215,30 +214,34 @@ std::int64_t InputFile::Read(std::uint8_t* into, std::size_t size, Reason& why) 
   return got;
 }
 
-bool OutputFile::Create(const std::string& path, Links links, const FileId& input, Reason& why) {
+OutputFile::Created OutputFile::Create(const std::string& path, Links links, const FileId& input,
+                                       Reason& why) {
   const bool follow = links == Links::Follow;
   FileInfo info;
-  if (!platform::Describe(path, follow, info, why)) return false;
+  if (!platform::Describe(path, follow, info, why)) return Created::No;
   target_ = path;
   if (info.kind == FileKind::Directory) {
     why = "Is a directory";
-    return false;
+    return Created::No;
   }
-  if (info.kind != FileKind::Missing && info.id == input) {
+  FileInfo linked;
+  if ((info.kind != FileKind::Missing && info.id == input) ||
+      (info.kind == FileKind::Link && platform::Describe(path, true, linked, why) &&
+       linked.kind != FileKind::Missing && linked.id == input)) {
     why = "it is the input file";
-    return false;
+    return Created::IsInput;
   }
   if (info.kind == FileKind::Other && follow) {
     // The null device, the console, a pipe: written directly, as named.
-    const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle =
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       why = LastWhy();
-      return false;
+      return Created::No;
     }
     handle_ = FromHandle(handle);
-    return true;
+    return Created::Yes;
   }
   if (follow && info.kind == FileKind::Regular) {
     // A name reached through links is replaced where the links lead.
@@ -259,24 +262,24 @@ bool OutputFile::Create(const std::string& path, Links links, const FileId& inpu
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     const std::string name = TemporaryName(target_, attempt);
     SetTemporary(name);
-    const HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_WRITE | DELETE,
-                                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle =
+        ::CreateFileA(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       handle_ = FromHandle(handle);
       temporary_ = name;
-      return true;
+      return Created::Yes;
     }
     const DWORD error = ::GetLastError();
     SetTemporary("");
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS &&
         error != ERROR_FILENAME_EXCED_RANGE) {
       why = Why(error);
-      return false;
+      return Created::No;
     }
   }
   why = "no free temporary name";
-  return false;
+  return Created::No;
 }
 
 bool OutputFile::Write(const std::uint8_t* data, std::size_t size, Reason& why) {
