@@ -1,5 +1,8 @@
 #include "html2Ruxa/html_converter.h"
 
+#include "fuzz/reference.h"
+#include "html2Ruxa/block_scan.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -68,6 +71,38 @@ TEST(HtmlConverter, OutputFiles) {
         echo.erase(at, 17);
       }
       EXPECT_TRUE(batch ? echo.empty() : file.ends_with(echo)) << c.page;
+    }
+  }
+}
+
+// Pages long enough for whole-block scanning, built from the pieces that change its course (at
+// block ends too): every scanner this processor runs gives the model's bytes in both modes.
+TEST(HtmlConverter, EveryScannerGivesTheModelsBytes) {
+  const std::string kPieces[] = {
+      "plain words ", "<p>", "</p>", "<a href=\"x\">", "&amp;", "&lt;b&gt;", "&nbsp;", "&x",
+      "<br>", "</br>", "<br/>", "<br />", "<head>", "<title>t</title>", "</head>", "<he",
+      "</h1>", "a > b", "<a <b>", std::string(1, '\0'), std::string(70, '\0'), "<!-- c -->",
+      "<body text=\"#123456\" bgcolor=\"#abcdef\">", std::string(90, 'w'), "\r\n", "r/>"};
+  std::uint32_t seed = 1;
+  for (int page_number = 0; page_number < 40; ++page_number) {
+    std::string page;
+    while (page.size() < 3000) {
+      seed = seed * 1664525 + 1013904223;
+      page += kPieces[(seed >> 8) % std::size(kPieces)];
+    }
+    for (const RunMode mode : {RunMode::Batch, RunMode::Single}) {
+      const reference::Result model = reference::Html(
+          std::vector<std::uint8_t>(page.begin(), page.end()), mode == RunMode::Batch);
+      for (const ScanKernel kernel : AvailableScanKernels()) {
+        UseScanKernel(kernel);
+        std::string copy = page;
+        StringOutputStream out, console;
+        SourceBuffer source{reinterpret_cast<std::uint8_t*>(copy.data()), copy.size()};
+        ConvertHtml(source, out, console, mode);
+        EXPECT_EQ(out.str(), model.file) << page_number << " kernel " << static_cast<int>(kernel);
+        EXPECT_EQ(console.str(), model.console) << page_number;
+      }
+      UseScanKernel(AvailableScanKernels().back());
     }
   }
 }

@@ -212,7 +212,7 @@ class CompactSink {
     if (size <= 32 && data - to >= 32 && data + 32 <= end_) {
       colour_.Cover(kept_ + 32);
       std::memcpy(to, data, 32);
-    } else {
+    } else if (size != 0) {
       colour_.Cover(kept_ + size);
       std::memmove(to, data, size);
     }
