@@ -7,6 +7,7 @@
 
 #include "check.h"
 #include "doc2Ruxa/doc_converter.h"
+#include "driver/vector_kernel.h"
 #include "reference.h"
 
 namespace {
@@ -39,13 +40,11 @@ void Check(std::vector<std::uint8_t> doc, std::uint64_t slack) {
   FUZZ_CHECK(console.str() == model.console);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+void CheckAll(const std::uint8_t* data, std::size_t size) {
   Check(std::vector<std::uint8_t>(data, data + size), 0);
   // The fuzzer's inputs are mostly short: place them around the marker so both layouts and the
   // ends of the buffer are reached. The first byte chooses the layout.
-  if (size == 0) return 0;
+  if (size == 0) return;
   std::vector<std::uint8_t> doc(data + 1, data + size);
   const std::size_t marker = ruxa::kLayoutMarkerOffset;
   if (doc.size() <= marker)
@@ -53,5 +52,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                0x20);
   doc[marker] = data[0] & 1 ? 'D' : '6';
   Check(doc, data[0] >> 1 & 3);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // Every vector kernel this processor runs, each held against the same model.
+  static const std::vector<ruxa::VectorKernel> kernels = ruxa::AvailableVectorKernels();
+  for (const ruxa::VectorKernel kernel : kernels) {
+    ruxa::UseVectorKernel(kernel);
+    CheckAll(data, size);
+  }
   return 0;
 }

@@ -5,16 +5,16 @@
 #include <vector>
 
 #include "check.h"
-#include "html2Ruxa/block_scan.h"
+#include "driver/vector_kernel.h"
 #include "html2Ruxa/html_converter.h"
 #include "reference.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace ruxa;
   // Every block scanner this processor runs, each held against the same model.
-  static const std::vector<ScanKernel> kernels = AvailableScanKernels();
-  for (const ScanKernel kernel : kernels) {
-    UseScanKernel(kernel);
+  static const std::vector<VectorKernel> kernels = AvailableVectorKernels();
+  for (const VectorKernel kernel : kernels) {
+    UseVectorKernel(kernel);
     for (const RunMode mode : {RunMode::Batch, RunMode::Single}) {
       std::vector<std::uint8_t> page(data, data + size);
       StringOutputStream out, console;

@@ -1,5 +1,7 @@
 #include "doc2Ruxa/doc_converter.h"
 
+#include "driver/vector_kernel.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -60,16 +62,20 @@ TEST(DocConverter, OutputFiles) {
       {Doc(2095, 'D', {2, 0, 0xD9, 'a'}, 10), "", kInvalid},
       {Doc(2096, 'd'), "", kInvalid},
   };
-  for (const auto& c : kCases) {
-    std::vector<std::uint8_t> doc = c.doc;
-    StringOutputStream out, console;
-    SourceBuffer source{doc.data(), doc.size()};
-    const ConvertOutcome outcome = ConvertDoc(source, out, console, RunMode::Single);
-    EXPECT_EQ(out.str(), c.file);
-    EXPECT_EQ(console.str(), c.console);
-    EXPECT_EQ(outcome,
-              c.console.empty() ? ConvertOutcome::Converted : ConvertOutcome::Unrecognised);
+  for (const VectorKernel kernel : AvailableVectorKernels()) {
+    UseVectorKernel(kernel);
+    for (const auto& c : kCases) {
+      std::vector<std::uint8_t> doc = c.doc;
+      StringOutputStream out, console;
+      SourceBuffer source{doc.data(), doc.size()};
+      const ConvertOutcome outcome = ConvertDoc(source, out, console, RunMode::Single);
+      EXPECT_EQ(out.str(), c.file) << static_cast<int>(kernel);
+      EXPECT_EQ(console.str(), c.console);
+      EXPECT_EQ(outcome,
+                c.console.empty() ? ConvertOutcome::Converted : ConvertOutcome::Unrecognised);
+    }
   }
+  UseVectorKernel(AvailableVectorKernels().back());
 }
 
 TEST(DocConverter, OutputBound) {

@@ -1,11 +1,11 @@
 #include "html2Ruxa/html_converter.h"
 
-#include "fuzz/reference.h"
-#include "html2Ruxa/block_scan.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "driver/vector_kernel.h"
+#include "fuzz/reference.h"
 
 namespace ruxa {
 namespace {
@@ -78,11 +78,32 @@ TEST(HtmlConverter, OutputFiles) {
 // Pages long enough for whole-block scanning, built from the pieces that change its course (at
 // block ends too): every scanner this processor runs gives the model's bytes in both modes.
 TEST(HtmlConverter, EveryScannerGivesTheModelsBytes) {
-  const std::string kPieces[] = {
-      "plain words ", "<p>", "</p>", "<a href=\"x\">", "&amp;", "&lt;b&gt;", "&nbsp;", "&x",
-      "<br>", "</br>", "<br/>", "<br />", "<head>", "<title>t</title>", "</head>", "<he",
-      "</h1>", "a > b", "<a <b>", std::string(1, '\0'), std::string(70, '\0'), "<!-- c -->",
-      "<body text=\"#123456\" bgcolor=\"#abcdef\">", std::string(90, 'w'), "\r\n", "r/>"};
+  const std::string kPieces[] = {"plain words ",
+                                 "<p>",
+                                 "</p>",
+                                 "<a href=\"x\">",
+                                 "&amp;",
+                                 "&lt;b&gt;",
+                                 "&nbsp;",
+                                 "&x",
+                                 "<br>",
+                                 "</br>",
+                                 "<br/>",
+                                 "<br />",
+                                 "<head>",
+                                 "<title>t</title>",
+                                 "</head>",
+                                 "<he",
+                                 "</h1>",
+                                 "a > b",
+                                 "<a <b>",
+                                 std::string(1, '\0'),
+                                 std::string(70, '\0'),
+                                 "<!-- c -->",
+                                 "<body text=\"#123456\" bgcolor=\"#abcdef\">",
+                                 std::string(90, 'w'),
+                                 "\r\n",
+                                 "r/>"};
   std::uint32_t seed = 1;
   for (int page_number = 0; page_number < 40; ++page_number) {
     std::string page;
@@ -93,8 +114,8 @@ TEST(HtmlConverter, EveryScannerGivesTheModelsBytes) {
     for (const RunMode mode : {RunMode::Batch, RunMode::Single}) {
       const reference::Result model = reference::Html(
           std::vector<std::uint8_t>(page.begin(), page.end()), mode == RunMode::Batch);
-      for (const ScanKernel kernel : AvailableScanKernels()) {
-        UseScanKernel(kernel);
+      for (const VectorKernel kernel : AvailableVectorKernels()) {
+        UseVectorKernel(kernel);
         std::string copy = page;
         StringOutputStream out, console;
         SourceBuffer source{reinterpret_cast<std::uint8_t*>(copy.data()), copy.size()};
@@ -102,7 +123,7 @@ TEST(HtmlConverter, EveryScannerGivesTheModelsBytes) {
         EXPECT_EQ(out.str(), model.file) << page_number << " kernel " << static_cast<int>(kernel);
         EXPECT_EQ(console.str(), model.console) << page_number;
       }
-      UseScanKernel(AvailableScanKernels().back());
+      UseVectorKernel(AvailableVectorKernels().back());
     }
   }
 }

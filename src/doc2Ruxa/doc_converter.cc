@@ -6,9 +6,10 @@
 #include <vector>
 
 #include "driver/name_rules.h"
+#include "driver/vector_kernel.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 namespace ruxa {
@@ -46,16 +47,44 @@ constexpr Layout kLayout6 = {3, {0, 2, 4}, {0x02, 0x03, 0x01}, 4, {0, 2, 4, 6}, 
 // Every byte a signature erases lies within this many bytes from its start.
 constexpr std::size_t kReach = 7;
 
+#if defined(__x86_64__)
+__attribute__((target("avx512f,avx512bw"))) std::size_t FindEither64(const std::uint8_t* b,
+                                                                     std::size_t i, std::size_t n,
+                                                                     std::uint8_t x,
+                                                                     std::uint8_t y) {
+  const __m512i vx = _mm512_set1_epi8(static_cast<char>(x));
+  const __m512i vy = _mm512_set1_epi8(static_cast<char>(y));
+  for (; i + 64 <= n; i += 64) {
+    const __m512i v = _mm512_loadu_si512(b + i);
+    const std::uint64_t mask = _mm512_cmpeq_epi8_mask(v, vx) | _mm512_cmpeq_epi8_mask(v, vy);
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctzll(mask));
+  }
+  return i;
+}
+#endif
+
 // Position of the first byte in [i, n) equal to `x` or `y`, or n.
 std::size_t FindEither(const std::uint8_t* b, std::size_t i, std::size_t n, std::uint8_t x,
                        std::uint8_t y) {
+  const VectorKernel kernel = ActiveVectorKernel();
+#if defined(__x86_64__)
+  if (kernel == VectorKernel::Avx512) {
+    i = FindEither64(b, i, n, x, y);
+    if (i + 64 <= n) return i;
+  }
+#endif
 #if defined(__SSE2__)
-  const __m128i vx = _mm_set1_epi8(static_cast<char>(x));
-  const __m128i vy = _mm_set1_epi8(static_cast<char>(y));
-  for (; i + 16 <= n; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-    const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, vx), _mm_cmpeq_epi8(v, vy)));
-    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+  if (kernel != VectorKernel::Portable) {
+    const __m128i vx = _mm_set1_epi8(static_cast<char>(x));
+    const __m128i vy = _mm_set1_epi8(static_cast<char>(y));
+    for (; i + 16 <= n; i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+      const int mask =
+          _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, vx), _mm_cmpeq_epi8(v, vy)));
+      if (mask != 0) {
+        return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+      }
+    }
   }
 #endif
   while (i < n && b[i] != x && b[i] != y) ++i;
@@ -281,7 +310,7 @@ ConvertOutcome DocConverter::Convert(SourceBuffer& source, std::uint64_t max_out
     const Layout& layout =
         b[kLayoutMarkerOffset] == static_cast<std::uint8_t>(LayoutMarker::D) ? kLayoutD : kLayout6;
     outcome = RunScanner(source, layout, out_, max_output).Run() ? ConvertOutcome::Converted
-                                                               : ConvertOutcome::OverBound;
+                                                                 : ConvertOutcome::OverBound;
   }
   if (outcome != ConvertOutcome::Converted) console_.Write("Invalid doc file! \n");
   return outcome;

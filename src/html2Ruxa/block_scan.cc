@@ -184,55 +184,51 @@ struct Kernel {
   std::size_t (*compress)(std::uint8_t*, const std::uint8_t*, std::uint64_t) = CompressPortable;
 };
 
-Kernel KernelFunctions(ScanKernel kernel) {
-  switch (kernel) {
+Kernel KernelFunctions() {
+  switch (ActiveVectorKernel()) {
 #if defined(RUXA_X86)
-    case ScanKernel::Sse2:
+    case VectorKernel::Sse2:
       return {ScanSse2, BodySse2};
-    case ScanKernel::Avx2:
+    case VectorKernel::Avx2:
       return {ScanAvx2, BodyAvx2};
-    case ScanKernel::Avx512:
+    case VectorKernel::Avx512:
       return {ScanAvx512, BodyAvx512, TagsAvx512,
-              __builtin_cpu_supports("avx512vbmi2") ? CompressVbmi2 : CompressPortable};
+              HasByteCompress() ? CompressVbmi2 : CompressPortable};
 #endif
     default:
       return {ScanPortable64, BodyPortable};
   }
 }
 
-Kernel g_kernel = KernelFunctions(AvailableScanKernels().back());
+// The functions of the active kernel, looked up again when it changes.
+const Kernel& Active() {
+  static VectorKernel chosen = ActiveVectorKernel();
+  static Kernel kernel = KernelFunctions();
+  if (chosen != ActiveVectorKernel()) {
+    chosen = ActiveVectorKernel();
+    kernel = KernelFunctions();
+  }
+  return kernel;
+}
 
 }  // namespace
 
-std::vector<ScanKernel> AvailableScanKernels() {
-  std::vector<ScanKernel> kernels = {ScanKernel::Portable};
-#if defined(RUXA_X86)
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("sse2")) kernels.push_back(ScanKernel::Sse2);
-  if (__builtin_cpu_supports("avx2")) kernels.push_back(ScanKernel::Avx2);
-  if (__builtin_cpu_supports("avx512bw")) kernels.push_back(ScanKernel::Avx512);
-#endif
-  return kernels;
-}
+BlockMasks ScanBlock(const std::uint8_t* block) { return Active().scan(block); }
 
-void UseScanKernel(ScanKernel kernel) { g_kernel = KernelFunctions(kernel); }
-
-BlockMasks ScanBlock(const std::uint8_t* block) { return g_kernel.scan(block); }
-
-bool HasTagKernel() { return g_kernel.tags != nullptr; }
+bool HasTagKernel() { return Active().tags != nullptr; }
 
 TagMasks ScanTags(const std::uint8_t* block) {
-  return g_kernel.tags != nullptr ? g_kernel.tags(block) : TagsPortable(block);
+  return Active().tags != nullptr ? Active().tags(block) : TagsPortable(block);
 }
 
 std::size_t CompressBlock(std::uint8_t* to, const std::uint8_t* block, std::uint64_t keep) {
   // Past the block's start, a 64-byte store would reach into the next block, not yet read.
-  return to <= block ? g_kernel.compress(to, block, keep) : CompressPortable(to, block, keep);
+  return to <= block ? Active().compress(to, block, keep) : CompressPortable(to, block, keep);
 }
 
 std::size_t FindBodyStart(const std::uint8_t* b, std::size_t i, std::size_t end) {
   for (; i + 64 <= end; i += 64) {
-    if (const std::uint64_t m = g_kernel.body(b + i)) {
+    if (const std::uint64_t m = Active().body(b + i)) {
       return i + static_cast<std::size_t>(__builtin_ctzll(m));
     }
   }
@@ -244,7 +240,7 @@ std::size_t FindBodyStart(const std::uint8_t* b, std::size_t i, std::size_t end)
 
 void BlockCursor::Load(std::size_t base) {
   base_ = base;
-  masks_ = base + 64 <= n_ ? g_kernel.scan(b_ + base) : ScanPortable(b_ + base, n_ - base);
+  masks_ = base + 64 <= n_ ? Active().scan(b_ + base) : ScanPortable(b_ + base, n_ - base);
 }
 
 }  // namespace ruxa

@@ -3,7 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+
+#include "driver/vector_kernel.h"
 
 namespace ruxa {
 
@@ -14,16 +15,7 @@ struct BlockMasks {
   std::uint64_t close = 0;
 };
 
-/// The ways of computing the masks: one byte at a time, or 16, 32 or 64 bytes per instruction.
-/// All give the same masks; the widest the processor runs is chosen when the program starts.
-enum class ScanKernel { Portable, Sse2, Avx2, Avx512 };
-
-/// The kernels this processor can run, the portable one first.
-std::vector<ScanKernel> AvailableScanKernels();
-/// Makes every later scan use `kernel` (one of the available ones): for tests and fuzzers.
-void UseScanKernel(ScanKernel kernel);
-
-/// The masks of the 64 bytes at `block`, through the chosen kernel.
+/// The masks of the 64 bytes at `block`, through the active vector kernel.
 BlockMasks ScanBlock(const std::uint8_t* block);
 
 /// Position of the first "<bo" (a body start tag) that starts in [i, end), or `end`; reads up to
