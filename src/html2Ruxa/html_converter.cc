@@ -191,6 +191,9 @@ class StreamSink {
     out_.Write(data, size);
     console_.Write(data, size);
   }
+  void Put(std::string_view bytes) {
+    Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  }
 
  private:
   OutputStream& out_;
@@ -204,6 +207,7 @@ class CompactSink {
  public:
   CompactSink(std::uint8_t* b, std::size_t n, ColourScanner& colour)
       : b_(b), end_(b + n), colour_(colour) {}
+  // Writes [data, data + size), a stretch of the page itself, at or after where it goes.
   void Write(const std::uint8_t* data, std::size_t size) {
     std::uint8_t* const to = b_ + kept_;
     // Most runs are a few words between tags. Once the text has moved 32 bytes or more towards
@@ -218,6 +222,14 @@ class CompactSink {
     }
     kept_ += size;
   }
+  // Writes a few bytes that are not the page's (an entity's byte, the line-break escape).
+  void Put(std::string_view bytes) {
+    colour_.Cover(kept_ + bytes.size());
+    for (const char c : bytes) b_[kept_++] = static_cast<std::uint8_t>(c);
+  }
+  // Makes sure no colour window still to be examined holds a byte before `end`, which is about
+  // to change.
+  void Prepare(std::size_t end) { colour_.Cover(end); }
   // Keeps the bytes of the 64 at `block` whose bit is set in `keep`.
   void Keep(const std::uint8_t* block, std::uint64_t keep) {
     colour_.Cover(kept_ + 64);
@@ -266,7 +278,7 @@ void HtmlConverter::Convert(const SourceBuffer& source) {
 // every search stops where the loaded bytes end and waits for more.
 template <class Sink>
 void HtmlConverter::WriteText(const SourceBuffer& source, Sink& sink) {
-  const std::uint8_t* const b = source.data;
+  std::uint8_t* const b = source.data;  // batch mode rewrites its own blocks in place
   const std::size_t n = source.size;
   const bool batch = mode_ == RunMode::Batch;
 
@@ -315,7 +327,7 @@ void HtmlConverter::WriteText(const SourceBuffer& source, Sink& sink) {
       for (std::size_t j = slash + 2; j < end; ++j) {
         if (b[j] != '<') continue;
         if (const std::size_t length = BreakTagLength(b, n, j)) {
-          if (j + 1 == end) sink.Write(reinterpret_cast<const std::uint8_t*>("n"), 1);
+          if (j + 1 == end) sink.Put("n");
           end = j + length;
           break;
         }
@@ -324,24 +336,50 @@ void HtmlConverter::WriteText(const SourceBuffer& source, Sink& sink) {
     return end;
   };
 
-  // The fast path, batch mode only: whole 64-byte blocks made of text and ordinary tags, each
-  // classified at once and compacted by its mask of the bytes kept. A tag drops everything from
-  // its '<' to its '>', and zero bytes go, so with tags that open and close in turn the bytes
-  // inside tags are a running parity of the '<' and '>' bits. Anything else (an entity, a line
-  // break, a head, a stray '<' or '>') ends the fast path at the start of its block, and the
-  // full rules take over from there. Returns where they do, and whether that is inside a tag.
+  // The fast path, batch mode only: whole 64-byte blocks, each classified at once and compacted
+  // by its mask of the bytes kept. A tag drops everything from its '<' to its '>', and zero bytes
+  // go, so with tags that open and close in turn the bytes inside tags are a running parity of
+  // the '<' and '>' bits. Line-break tags toggle nothing: inside a tag they go with it, in the
+  // text they become the escape in place. Entities in the text become their byte in place. What
+  // the masks cannot settle (a head, a stray '<' or '>', a pattern cut by the block's end) ends
+  // the fast path at the start of its block, and the full rules take over from there. Returns
+  // where they do, and whether that is inside a tag.
   std::size_t next_fast = 64;  // the fast path is tried again from here on
   const auto fast_blocks = [&](std::size_t from, bool& in_tag) {
     in_tag = false;
     std::size_t pos = from;
+    const auto bits = [](std::size_t count) {
+      return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
+    };
     for (;;) {
       const std::size_t base = pos & ~std::size_t{63};
       if (base + 64 > limit || base + 67 > n) break;
       const TagMasks m = ScanTags(b + base);
-      const std::uint64_t before = ~(~std::uint64_t{0} << (pos - base));  // already handled
-      const std::uint64_t open = m.open & ~before, close = m.close & ~before;
-      if ((m.unusual & ~before) != 0) break;
-      std::uint64_t inside = open | close;  // parity: 1 from a '<' up to its '>'
+      const std::uint64_t before = bits(pos - base);  // handled already
+      std::uint64_t open = m.open & ~before, close = m.close & ~before;
+      std::uint64_t drop = m.zero | before;  // besides the tags
+      std::uint64_t breaks = 0;
+      bool settled = true;
+      for (std::uint64_t u = m.unusual & ~before; u != 0 && settled; u &= u - 1) {
+        const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(u));
+        const std::size_t at = base + k;
+        if (b[at] == '<') {
+          if (b[at + 1] == 'h') {
+            settled = false;  // "<he": a head
+          } else if (const std::size_t length = BreakTagLength(b, n, at)) {
+            const std::uint64_t span = bits(length) << k;
+            settled = k + length <= 64;
+            open &= ~span;
+            close &= ~span;
+            breaks |= std::uint64_t{1} << k;
+            drop |= span & ~(std::uint64_t{3} << k);
+          }
+        } else if ((close >> k & 1) && ClosesBreakTag(b, n, at)) {
+          settled = false;  // the end of a line-break tag that began before
+        }
+      }
+      if (!settled) break;
+      std::uint64_t inside = open | close;
       inside ^= inside << 1;
       inside ^= inside << 2;
       inside ^= inside << 4;
@@ -350,13 +388,35 @@ void HtmlConverter::WriteText(const SourceBuffer& source, Sink& sink) {
       inside ^= inside << 32;
       if (in_tag) inside = ~inside;
       const std::uint64_t inside_before = (inside << 1) | (in_tag ? 1 : 0);
-      // Tags must open and close in turn, and an ampersand outside a tag needs the full rules.
-      if ((open & inside_before) != 0 || (close & ~inside_before) != 0 ||
-          (m.amp & ~before & ~inside) != 0) {
-        break;
+      if ((open & inside_before) != 0 || (close & ~inside_before) != 0) break;  // not in turn
+      std::uint64_t entities = 0;
+      for (std::uint64_t a = m.amp & ~drop & ~inside; a != 0 && settled; a &= a - 1) {
+        const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(a));
+        for (const Entity& e : kEntities) {
+          if (!HasAt(b, n, base + k, e.name)) continue;
+          settled = k + e.name.size() <= 64;
+          entities |= std::uint64_t{1} << k;
+          drop |= bits(e.name.size() - 1) << (k + 1);
+        }
       }
+      if (!settled) break;
       if constexpr (std::is_same_v<Sink, CompactSink>) {
-        sink.Keep(b + base, ~(inside | close | m.zero | before));
+        breaks &= ~inside;
+        if ((breaks | entities) != 0) {
+          sink.Prepare(base + 64);  // the block's bytes change in place
+          for (; breaks != 0; breaks &= breaks - 1) {
+            const std::size_t at = base + static_cast<std::size_t>(__builtin_ctzll(breaks));
+            b[at] = kBreakEscape[0];
+            b[at + 1] = kBreakEscape[1];
+          }
+          for (; entities != 0; entities &= entities - 1) {
+            const std::size_t at = base + static_cast<std::size_t>(__builtin_ctzll(entities));
+            for (const Entity& e : kEntities) {
+              if (HasAt(b, n, at, e.name)) b[at] = e.byte;
+            }
+          }
+        }
+        sink.Keep(b + base, ~(inside | close | drop));
       }
       in_tag = inside >> 63;
       pos = base + 64;
@@ -390,8 +450,7 @@ void HtmlConverter::WriteText(const SourceBuffer& source, Sink& sink) {
         continue;
       }
       sink.Write(b + run, i - run);
-      const std::uint8_t byte = entity->byte;
-      sink.Write(&byte, 1);
+      sink.Put(std::string_view(reinterpret_cast<const char*>(&entity->byte), 1));
       i += entity->name.size();
     } else {
       sink.Write(b + run, i - run);
@@ -400,7 +459,7 @@ void HtmlConverter::WriteText(const SourceBuffer& source, Sink& sink) {
       } else if (c == '>') {
         ++i;
       } else if (const std::size_t length = batch ? BreakTagLength(b, n, i) : 0) {
-        sink.Write(reinterpret_cast<const std::uint8_t*>(kBreakEscape.data()), kBreakEscape.size());
+        sink.Put(kBreakEscape);
         i += length;
       } else if (i + 2 < n && b[i + 1] == 'h' && b[i + 2] == 'e') {
         console_.Write(kHeadMessage);
