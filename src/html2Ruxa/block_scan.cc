@@ -169,6 +169,63 @@ __attribute__((target("avx512f,avx512bw"))) TagMasks TagsAvx512(const std::uint8
   return m;
 }
 
+__attribute__((target("avx2"))) TagMasks TagsAvx2(const std::uint8_t* block) {
+  TagMasks m;
+  for (int part = 0; part < 2; ++part) {
+    const std::uint8_t* p = block + 32 * part;
+    const auto at = [p](int k, char c) __attribute__((target("avx2"))) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k));
+      return std::uint64_t(static_cast<std::uint32_t>(
+          _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(c)))));
+    };
+    const std::uint64_t open = at(0, '<'), close = at(0, '>');
+    const std::uint64_t follows = (at(1, 'b') & at(2, 'r')) |
+                                  (at(1, '/') & at(2, 'b') & at(3, 'r')) |
+                                  (at(1, 'h') & at(2, 'e'));
+    const std::uint64_t after_r =
+        at(-1, 'r') | (at(-1, '/') & (at(-2, 'r') | (at(-2, ' ') & at(-3, 'r'))));
+    const int shift = 32 * part;
+    m.open |= open << shift;
+    m.close |= close << shift;
+    m.zero |= at(0, 0) << shift;
+    m.amp |= at(0, '&') << shift;
+    m.unusual |= ((open & follows) | (close & after_r)) << shift;
+  }
+  return m;
+}
+
+// For each mask of eight bytes, the shuffle that gathers the bytes it keeps at the front.
+struct GatherTable {
+  std::uint8_t shuffle[256][8];
+  constexpr GatherTable() : shuffle() {
+    for (int mask = 0; mask < 256; ++mask) {
+      int kept = 0;
+      for (int bit = 0; bit < 8; ++bit) {
+        if (mask >> bit & 1) shuffle[mask][kept++] = static_cast<std::uint8_t>(bit);
+      }
+      while (kept < 8) shuffle[mask][kept++] = 0x80;
+    }
+  }
+};
+constexpr GatherTable kGather;
+
+// Eight bytes at a time through a table of shuffles. Each group of eight is loaded before its
+// eight-byte store, which never reaches the next group, since to <= block and kept <= 8 * group.
+__attribute__((target("avx2"))) std::size_t CompressShuffle(std::uint8_t* to,
+                                                            const std::uint8_t* block,
+                                                            std::uint64_t keep) {
+  std::size_t kept = 0;
+  for (int group = 0; group < 8; ++group) {
+    const unsigned mask = static_cast<unsigned>(keep >> (8 * group)) & 0xFF;
+    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(block + 8 * group));
+    const __m128i shuffle =
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kGather.shuffle[mask]));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to + kept), _mm_shuffle_epi8(bytes, shuffle));
+    kept += static_cast<std::size_t>(__builtin_popcount(mask));
+  }
+  return kept;
+}
+
 __attribute__((target("avx512f,avx512bw,avx512vbmi2"))) std::size_t CompressVbmi2(
     std::uint8_t* to, const std::uint8_t* block, std::uint64_t keep) {
   const __m512i kept = _mm512_maskz_compress_epi8(keep, _mm512_loadu_si512(block));
@@ -177,58 +234,30 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi2"))) std::size_t CompressVbmi
 }
 #endif
 
-struct Kernel {
-  BlockMasks (*scan)(const std::uint8_t*);
-  std::uint64_t (*body)(const std::uint8_t*);
-  TagMasks (*tags)(const std::uint8_t*) = nullptr;  // no vector kernel: the fast path is off
-  std::size_t (*compress)(std::uint8_t*, const std::uint8_t*, std::uint64_t) = CompressPortable;
-};
+}  // namespace
 
-Kernel KernelFunctions() {
+BlockKernels ActiveBlockKernels() {
   switch (ActiveVectorKernel()) {
 #if defined(RUXA_X86)
     case VectorKernel::Sse2:
-      return {ScanSse2, BodySse2};
+      return {ScanSse2, BodySse2, nullptr, CompressPortable};
     case VectorKernel::Avx2:
-      return {ScanAvx2, BodyAvx2};
+      return {ScanAvx2, BodyAvx2, TagsAvx2, CompressShuffle};
     case VectorKernel::Avx512:
       return {ScanAvx512, BodyAvx512, TagsAvx512,
-              HasByteCompress() ? CompressVbmi2 : CompressPortable};
+              HasByteCompress() ? CompressVbmi2 : CompressShuffle};
 #endif
     default:
-      return {ScanPortable64, BodyPortable};
+      // Slow, but it takes the same fast path as the vector kernels, so that path is also
+      // held against the model with a classifier written plainly.
+      return {ScanPortable64, BodyPortable, TagsPortable, CompressPortable};
   }
 }
 
-// The functions of the active kernel, looked up again when it changes.
-const Kernel& Active() {
-  static VectorKernel chosen = ActiveVectorKernel();
-  static Kernel kernel = KernelFunctions();
-  if (chosen != ActiveVectorKernel()) {
-    chosen = ActiveVectorKernel();
-    kernel = KernelFunctions();
-  }
-  return kernel;
-}
-
-}  // namespace
-
-BlockMasks ScanBlock(const std::uint8_t* block) { return Active().scan(block); }
-
-bool HasTagKernel() { return Active().tags != nullptr; }
-
-TagMasks ScanTags(const std::uint8_t* block) {
-  return Active().tags != nullptr ? Active().tags(block) : TagsPortable(block);
-}
-
-std::size_t CompressBlock(std::uint8_t* to, const std::uint8_t* block, std::uint64_t keep) {
-  // Past the block's start, a 64-byte store would reach into the next block, not yet read.
-  return to <= block ? Active().compress(to, block, keep) : CompressPortable(to, block, keep);
-}
-
-std::size_t FindBodyStart(const std::uint8_t* b, std::size_t i, std::size_t end) {
+std::size_t FindBodyStart(const BlockKernels& kernels, const std::uint8_t* b, std::size_t i,
+                          std::size_t end) {
   for (; i + 64 <= end; i += 64) {
-    if (const std::uint64_t m = Active().body(b + i)) {
+    if (const std::uint64_t m = kernels.body(b + i)) {
       return i + static_cast<std::size_t>(__builtin_ctzll(m));
     }
   }
@@ -240,7 +269,7 @@ std::size_t FindBodyStart(const std::uint8_t* b, std::size_t i, std::size_t end)
 
 void BlockCursor::Load(std::size_t base) {
   base_ = base;
-  masks_ = base + 64 <= n_ ? Active().scan(b_ + base) : ScanPortable(b_ + base, n_ - base);
+  masks_ = base + 64 <= n_ ? scan_(b_ + base) : ScanPortable(b_ + base, n_ - base);
 }
 
 }  // namespace ruxa

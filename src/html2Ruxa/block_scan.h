@@ -15,16 +15,9 @@ struct BlockMasks {
   std::uint64_t close = 0;
 };
 
-/// The masks of the 64 bytes at `block`, through the active vector kernel.
-BlockMasks ScanBlock(const std::uint8_t* block);
-
-/// Position of the first "<bo" (a body start tag) that starts in [i, end), or `end`; reads up to
-/// two bytes past `end`, which must lie inside the buffer.
-std::size_t FindBodyStart(const std::uint8_t* b, std::size_t i, std::size_t end);
-
 /// What the fast path of the batch-mode text pass needs to know of one 64-byte block, one bit
 /// per byte: where tags open and close, zero bytes and ampersands, and the bytes that call for
-/// the full rules: a '<' followed by "br", "/b" or "he", and a '>' after 'r' or '/'.
+/// a closer look: a '<' followed by "br", "/br" or "he", and a '>' after "r", "r/" or "r /".
 struct TagMasks {
   std::uint64_t open = 0;
   std::uint64_t close = 0;
@@ -33,21 +26,34 @@ struct TagMasks {
   std::uint64_t unusual = 0;
 };
 
-/// Whether `ScanTags` and `CompressBlock` have a vector kernel here; without one the fast path
-/// is not worth taking.
-bool HasTagKernel();
-/// The masks of the 64 bytes at `block`; reads block[-1], block[64] and block[65] too.
-TagMasks ScanTags(const std::uint8_t* block);
-/// Copies the bytes of the 64 at `block` whose bit is set in `keep` to `to`, in order, and
-/// returns their count. `to` may overlap the block but not lie past its first kept byte; when it
-/// lies at or before `block`, all 64 bytes from `to` may be written.
-std::size_t CompressBlock(std::uint8_t* to, const std::uint8_t* block, std::uint64_t keep);
+/// The block functions of one vector kernel. A converter fetches them once per page.
+struct BlockKernels {
+  /// The masks of the 64 bytes at `block`.
+  BlockMasks (*scan)(const std::uint8_t* block);
+  /// Bit k: a "<bo" starts at block[k]; reads 66 bytes.
+  std::uint64_t (*body)(const std::uint8_t* block);
+  /// The masks of the 64 bytes at `block`, reading the three bytes before and after it too;
+  /// null where no vector kernel makes the fast path worth taking.
+  TagMasks (*tags)(const std::uint8_t* block);
+  /// Copies the bytes of the 64 at `block` whose bit is set in `keep` to `to`, in order, and
+  /// returns their count. `to` lies at or before `block`; all 64 bytes from `to` may be written.
+  std::size_t (*compress)(std::uint8_t* to, const std::uint8_t* block, std::uint64_t keep);
+};
+
+/// The block functions of the active vector kernel.
+BlockKernels ActiveBlockKernels();
+
+/// Position of the first "<bo" (a body start tag) that starts in [i, end), or `end`; reads up to
+/// two bytes past `end`, which must lie inside the buffer.
+std::size_t FindBodyStart(const BlockKernels& kernels, const std::uint8_t* b, std::size_t i,
+                          std::size_t end);
 
 /// Walks a buffer block by block, keeping the masks of the current block, so that finding the
 /// next byte of interest costs a few instructions rather than a fresh search.
 class BlockCursor {
  public:
-  BlockCursor(const std::uint8_t* b, std::size_t n) : b_(b), n_(n) {}
+  BlockCursor(const BlockKernels& kernels, const std::uint8_t* b, std::size_t n)
+      : scan_(kernels.scan), b_(b), n_(n) {}
 
   /// The first position in [i, limit) whose bit is set in the masks' `special` (or, with
   /// `close_only`, `close`), or `limit`. Reads whole blocks up to 64 bytes past `limit`, never
@@ -69,6 +75,7 @@ class BlockCursor {
  private:
   void Load(std::size_t base);
 
+  BlockMasks (*const scan_)(const std::uint8_t*);
   const std::uint8_t* const b_;
   const std::size_t n_;
   std::size_t base_ = SIZE_MAX;

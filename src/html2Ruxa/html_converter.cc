@@ -133,8 +133,8 @@ constexpr std::size_t kLookahead = 128;
 // `upto`. It only reads the page, and writes its fields to the output as it finds them.
 class ColourScanner {
  public:
-  ColourScanner(const SourceBuffer& source, OutputStream& out)
-      : source_(source), b_(source.data), n_(source.size), out_(out) {}
+  ColourScanner(const BlockKernels& kernels, const SourceBuffer& source, OutputStream& out)
+      : kernels_(kernels), source_(source), b_(source.data), n_(source.size), out_(out) {}
 
   void Cover(std::size_t upto) {
     if (upto <= next_) return;
@@ -145,7 +145,7 @@ class ColourScanner {
     // them is written twice. The colour bytes are copied as they are, unchecked.
     // A "<bo" needs its three bytes inside the page.
     const std::size_t end = std::min(upto, n_ < 2 ? 0 : n_ - 2);
-    for (std::size_t i = next_; (i = FindBodyStart(b_, i, end)) < end; ++i) {
+    for (std::size_t i = next_; (i = FindBodyStart(kernels_, b_, i, end)) < end; ++i) {
       for (std::size_t p = i;
            p < i + kColourWindow && p + kTextColourTail.size() + kColourDigits <= n_; ++p) {
         const std::uint8_t* digits = b_ + p + kTextColourTail.size();
@@ -174,6 +174,7 @@ class ColourScanner {
   }
 
  private:
+  const BlockKernels& kernels_;
   const SourceBuffer& source_;
   const std::uint8_t* const b_;
   const std::size_t n_;
@@ -205,8 +206,8 @@ class StreamSink {
 // after every colour window that holds it has been examined.
 class CompactSink {
  public:
-  CompactSink(std::uint8_t* b, std::size_t n, ColourScanner& colour)
-      : b_(b), end_(b + n), colour_(colour) {}
+  CompactSink(const BlockKernels& kernels, std::uint8_t* b, std::size_t n, ColourScanner& colour)
+      : compress_(kernels.compress), b_(b), end_(b + n), colour_(colour) {}
   // Writes [data, data + size), a stretch of the page itself, at or after where it goes.
   void Write(const std::uint8_t* data, std::size_t size) {
     std::uint8_t* const to = b_ + kept_;
@@ -233,11 +234,18 @@ class CompactSink {
   // Keeps the bytes of the 64 at `block` whose bit is set in `keep`.
   void Keep(const std::uint8_t* block, std::uint64_t keep) {
     colour_.Cover(kept_ + 64);
-    kept_ += CompressBlock(b_ + kept_, block, keep);
+    // Until the text has moved back, the block is compressed onto itself, where a whole-block
+    // store would reach into the next block, not yet read.
+    if (b_ + kept_ <= block) {
+      kept_ += compress_(b_ + kept_, block, keep);
+    } else {
+      for (; keep != 0; keep &= keep - 1) b_[kept_++] = block[__builtin_ctzll(keep)];
+    }
   }
   std::size_t kept() const { return kept_; }
 
  private:
+  std::size_t (*const compress_)(std::uint8_t*, const std::uint8_t*, std::uint64_t);
   std::uint8_t* const b_;
   const std::uint8_t* const end_;
   ColourScanner& colour_;
@@ -248,14 +256,15 @@ class CompactSink {
 
 void HtmlConverter::Convert(const SourceBuffer& source) {
   out_.Write(kMagic);
-  ColourScanner colour(source, out_);
+  const BlockKernels kernels = ActiveBlockKernels();
+  ColourScanner colour(kernels, source, out_);
   if (mode_ == RunMode::Single) {
     colour.Finish();
     StreamSink sink(out_, console_);
-    WriteText(source, sink);
+    WriteText(kernels, source, sink);
   } else {
-    CompactSink sink(source.data, source.size, colour);
-    WriteText(source, sink);
+    CompactSink sink(kernels, source.data, source.size, colour);
+    WriteText(kernels, source, sink);
     colour.Finish();
     out_.Write(source.data, sink.kept());
   }
@@ -277,12 +286,12 @@ void HtmlConverter::Convert(const SourceBuffer& source) {
 // An erase whose end never comes runs to the end of the page. While the page is still loading,
 // every search stops where the loaded bytes end and waits for more.
 template <class Sink>
-void HtmlConverter::WriteText(const SourceBuffer& source, Sink& sink) {
+void HtmlConverter::WriteText(const BlockKernels& kernels, const SourceBuffer& source, Sink& sink) {
   std::uint8_t* const b = source.data;  // batch mode rewrites its own blocks in place
   const std::size_t n = source.size;
   const bool batch = mode_ == RunMode::Batch;
 
-  BlockCursor cursor(b, n);
+  BlockCursor cursor(kernels, b, n);
   const auto special = [&](const std::uint8_t*, std::size_t from, std::size_t limit) {
     return cursor.Next(from, limit, false);
   };
@@ -354,7 +363,7 @@ void HtmlConverter::WriteText(const SourceBuffer& source, Sink& sink) {
     for (;;) {
       const std::size_t base = pos & ~std::size_t{63};
       if (base + 64 > limit || base + 67 > n) break;
-      const TagMasks m = ScanTags(b + base);
+      const TagMasks m = kernels.tags(b + base);
       const std::uint64_t before = bits(pos - base);  // handled already
       std::uint64_t open = m.open & ~before, close = m.close & ~before;
       std::uint64_t drop = m.zero | before;  // besides the tags
@@ -424,7 +433,7 @@ void HtmlConverter::WriteText(const SourceBuffer& source, Sink& sink) {
     next_fast = (pos & ~std::size_t{63}) + 64;
     return pos;
   };
-  const bool fast = batch && HasTagKernel();
+  const bool fast = batch && kernels.tags != nullptr;
 
   std::size_t run = 0;  // start of the stretch of bytes not yet written
   std::size_t i = 0;

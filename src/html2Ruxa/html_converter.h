@@ -2,6 +2,7 @@
 #define RUXA_HTML2RUXA_HTML_CONVERTER_H_
 
 #include "driver/converter_profile.h"
+#include "html2Ruxa/block_scan.h"
 
 namespace ruxa {
 
@@ -31,7 +32,7 @@ class HtmlConverter {
 
  private:
   template <class Sink>
-  void WriteText(const SourceBuffer& source, Sink& sink);
+  void WriteText(const BlockKernels& kernels, const SourceBuffer& source, Sink& sink);
 
   OutputStream& out_;
   OutputStream& console_;
