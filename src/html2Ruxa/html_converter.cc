@@ -64,6 +64,16 @@ bool HasAt(const std::uint8_t* b, std::size_t n, std::size_t i, std::string_view
   return pattern.size() <= n - i && std::memcmp(b + i, pattern.data(), pattern.size()) == 0;
 }
 
+// The entity that starts at b[i] (a '&'), or null. Entity names share no prefix, so at most
+// one matches; the byte after the '&' narrows the choice to one or two.
+const Entity* MatchEntity(const std::uint8_t* b, std::size_t n, std::size_t i) {
+  if (i + 1 >= n) return nullptr;
+  for (const Entity& e : kEntities) {
+    if (e.name[1] == b[i + 1] && HasAt(b, n, i, e.name)) return &e;
+  }
+  return nullptr;
+}
+
 // Length of the line-break tag starting at b[i], or 0.
 std::size_t BreakTagLength(const std::uint8_t* b, std::size_t n, std::size_t i) {
   // Most tags are something else: "<b" or "</" followed by anything but 'r' or 'b'.
@@ -401,11 +411,10 @@ void HtmlConverter::WriteText(const BlockKernels& kernels, const SourceBuffer& s
       std::uint64_t entities = 0;
       for (std::uint64_t a = m.amp & ~drop & ~inside; a != 0 && settled; a &= a - 1) {
         const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(a));
-        for (const Entity& e : kEntities) {
-          if (!HasAt(b, n, base + k, e.name)) continue;
-          settled = k + e.name.size() <= 64;
+        if (const Entity* e = MatchEntity(b, n, base + k)) {
+          settled = k + e->name.size() <= 64;
           entities |= std::uint64_t{1} << k;
-          drop |= bits(e.name.size() - 1) << (k + 1);
+          drop |= bits(e->name.size() - 1) << (k + 1);
         }
       }
       if (!settled) break;
@@ -420,9 +429,7 @@ void HtmlConverter::WriteText(const BlockKernels& kernels, const SourceBuffer& s
           }
           for (; entities != 0; entities &= entities - 1) {
             const std::size_t at = base + static_cast<std::size_t>(__builtin_ctzll(entities));
-            for (const Entity& e : kEntities) {
-              if (HasAt(b, n, at, e.name)) b[at] = e.byte;
-            }
+            b[at] = MatchEntity(b, n, at)->byte;
           }
         }
         sink.Keep(b + base, ~(inside | close | drop));
@@ -450,10 +457,7 @@ void HtmlConverter::WriteText(const BlockKernels& kernels, const SourceBuffer& s
     if ((i = search(i, special)) >= n) break;
     const std::uint8_t c = b[i];
     if (c == '&') {
-      const Entity* entity = nullptr;
-      for (const Entity& e : kEntities) {
-        if (HasAt(b, n, i, e.name)) entity = &e;
-      }
+      const Entity* const entity = MatchEntity(b, n, i);
       if (entity == nullptr) {
         ++i;  // a literal '&' stays in the stretch
         continue;
