@@ -105,8 +105,11 @@ class OutputFile {
   void Abandon();
 
  private:
+  bool NameUnnamed(int fd, Reason& why);
+
   std::intptr_t handle_ = -1;
-  std::string temporary_;          ///< empty when writing directly
+  bool name_on_commit_ = false;    ///< a new file without a name yet, named by Commit
+  std::string temporary_;          ///< empty when writing directly or to an unnamed file
   std::string target_;             ///< the name the temporary file will take
   bool replace_existing_ = false;  ///< whether a regular file of that name is being replaced
 };

@@ -265,6 +265,19 @@ OutputFile::Created OutputFile::Create(const std::string& path, Links links, con
     }
   }
 
+#if defined(O_TMPFILE)
+  // A new output starts as a file without a name, which vanishes by itself if the run ends
+  // before it is complete; Commit gives it its name. File systems without such files fall back
+  // to a named temporary file.
+  if (!exists) {
+    const int fd = ::open(FolderOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      handle_ = fd;
+      name_on_commit_ = true;
+      return Created::Yes;
+    }
+  }
+#endif
   const SignalsHeld held;
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
@@ -307,6 +320,20 @@ void OutputFile::Discard() {
 
 bool OutputFile::Commit(Reason& why) {
   const int fd = static_cast<int>(handle_);
+  if (name_on_commit_) {
+    name_on_commit_ = false;
+    if (!NameUnnamed(fd, why)) {
+      Abandon();
+      return false;
+    }
+    handle_ = -1;
+    if (::close(fd) != 0) {
+      why = Why(errno);
+      ::unlink(target_.c_str());  // there was no file of that name before
+      return false;
+    }
+    return true;
+  }
   handle_ = -1;
   if (::close(fd) != 0) {
     why = Why(errno);
@@ -322,6 +349,34 @@ bool OutputFile::Commit(Reason& why) {
   }
   g_have_temporary = 0;
   temporary_.clear();
+  return true;
+}
+
+// Gives the complete unnamed file `fd` the output's name. Should a file of that name have
+// appeared meanwhile, the new one is named as a temporary file first and renamed over it.
+bool OutputFile::NameUnnamed(int fd, Reason& why) {
+  const auto link = [fd](const std::string& name) {
+    // Naming a descriptor directly needs a privilege; through /proc it does not.
+    if (::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  };
+  if (link(target_)) return true;
+  if (errno != EEXIST) {
+    why = Why(errno);
+    return false;
+  }
+  const SignalsHeld held;
+  const std::string temporary = TemporaryName(target_, false);
+  if (!link(temporary)) {
+    why = Why(errno);
+    return false;
+  }
+  if (::rename(temporary.c_str(), target_.c_str()) != 0) {
+    why = Why(errno);
+    ::unlink(temporary.c_str());
+    return false;
+  }
   return true;
 }
 
