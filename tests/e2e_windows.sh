@@ -77,17 +77,23 @@ same)  # the Linux bytes with LF stored as CR LF, files and console, in both mod
   done
   for f in "$source_dir"/fuzz/corpus/doc/*; do cp "$f" inputs/$((i++)).doc; done
   cp -r inputs linux && cp -r inputs windows
-  (cd linux && "$native/html2Ruxa" && "$native/doc2Ruxa") >/dev/null
-  (cd windows && wine "$html" && wine "$doc") </dev/null >/dev/null
+  (cd linux && "$native/html2Ruxa" && "$native/doc2Ruxa") >/dev/null 2>&1
+  (cd windows && wine "$html" && wine "$doc") </dev/null >/dev/null 2>&1
   for f in linux/*.htx linux/*.dox; do
     if cmp -s <(crlf "$f") "windows/${f#linux/}"; then pass; else fail "batch output ${f#linux/}"; fi
   done
   for f in inputs/*; do
     case $f in *.htm) lin=$native/html2Ruxa win=$html ;; *) lin=$native/doc2Ruxa win=$doc ;; esac
     "$lin" "$f" linux.out >linux.console 2>/dev/null </dev/null
-    linux_status=$? && run "$win" "$f" windows.out
-    if [[ $status == "$linux_status" ]] && cmp -s <(crlf linux.console) "$out" &&
-        cmp -s <(crlf linux.out) windows.out; then pass; else fail "single mode ${f#inputs/}"; fi
+    linux_status=$?
+    same() {
+      run "$win" "$f" windows.out
+      [[ $status == "$linux_status" ]] && cmp -s <(crlf linux.console) "$out" &&
+        cmp -s <(crlf linux.out) windows.out
+    }
+    # Now and then a program started under wine prints nothing at all; one more try tells
+    # wine's hiccup from a real difference.
+    if same || same; then pass; else fail "single mode ${f#inputs/}"; fi
   done
   ;;
 huge)  # sizes past 4 GiB load whole and count right; slow, so CI or on request
