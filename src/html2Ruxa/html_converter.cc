@@ -411,11 +411,12 @@ void HtmlConverter::WriteText(const BlockKernels& kernels, const SourceBuffer& s
       std::uint64_t entities = 0;
       for (std::uint64_t a = m.amp & ~drop & ~inside; a != 0 && settled; a &= a - 1) {
         const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(a));
-        if (const Entity* e = MatchEntity(b, n, base + k)) {
-          settled = k + e->name.size() <= 64;
-          entities |= std::uint64_t{1} << k;
-          drop |= bits(e->name.size() - 1) << (k + 1);
-        }
+        const Entity* const e = MatchEntity(b, n, base + k);
+        if (e == nullptr) continue;
+        settled = k + e->name.size() <= 64;  // else it runs into the next block
+        if (!settled) break;
+        entities |= std::uint64_t{1} << k;
+        drop |= bits(e->name.size() - 1) << (k + 1);
       }
       if (!settled) break;
       if constexpr (std::is_same_v<Sink, CompactSink>) {
