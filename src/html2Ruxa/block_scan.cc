@@ -115,19 +115,21 @@ __attribute__((target("avx512f,avx512bw"))) BlockMasks ScanAvx512(const std::uin
 
 TagMasks TagsPortable(const std::uint8_t* block) {
   TagMasks m;
-  for (std::size_t k = 0; k < 64; ++k) {
+  for (std::ptrdiff_t k = 0; k < 64; ++k) {
     const std::uint8_t c = block[k];
     const std::uint64_t bit = std::uint64_t{1} << k;
-    const std::uint8_t n1 = block[k + 1], n2 = block[k + 2], before = block[k - 1];
+    const std::uint8_t n1 = block[k + 1], n2 = block[k + 2], n3 = block[k + 3];
+    const std::uint8_t b1 = block[k - 1], b2 = block[k - 2], b3 = block[k - 3];
     if (c == '<') {
       m.open |= bit;
-      if ((n1 == 'b' && n2 == 'r') || (n1 == '/' && n2 == 'b') || (n1 == 'h' && n2 == 'e')) {
+      if ((n1 == 'b' && n2 == 'r') || (n1 == '/' && n2 == 'b' && n3 == 'r') ||
+          (n1 == 'h' && n2 == 'e')) {
         m.unusual |= bit;
       }
     }
     if (c == '>') {
       m.close |= bit;
-      if (before == 'r' || before == '/') m.unusual |= bit;
+      if (b1 == 'r' || (b1 == '/' && (b2 == 'r' || (b2 == ' ' && b3 == 'r')))) m.unusual |= bit;
     }
     if (c == 0) m.zero |= bit;
     if (c == '&') m.amp |= bit;

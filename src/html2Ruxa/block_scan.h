@@ -17,7 +17,8 @@ struct BlockMasks {
 
 /// What the fast path of the batch-mode text pass needs to know of one 64-byte block, one bit
 /// per byte: where tags open and close, zero bytes and ampersands, and the bytes that call for
-/// a closer look: a '<' followed by "br", "/br" or "he", and a '>' after "r", "r/" or "r /".
+/// a closer look: at least every '<' followed by "br", "/br" or "he", and every '>' after "r",
+/// "r/" or "r /" (a kernel may flag more; each flagged byte is then looked at exactly).
 struct TagMasks {
   std::uint64_t open = 0;
   std::uint64_t close = 0;
