@@ -55,6 +55,15 @@ modes)
   "$html" in.txt closed.out >&- && file closed.out 'Ruxa0000ffab&'  # started without a console
   stdin=<(printf '<i>x</i>') console "$html" /dev/stdin p.out
   expect "pipe as input" 0 "${hb}Size: 8 "$'\n'x && file p.out 'Ruxa000000ffffffx'
+  # Large inputs are converted while they load: the same bytes, in both programs and modes.
+  fresh && { printf '<body bgcolor="#abcdef"><p>'; head -c 9000000 /dev/zero | tr '\0' z; printf '&amp;<br>y'; } >big.htm
+  { printf 'Ruxa000000abcdef'; head -c 9000000 /dev/zero | tr '\0' z; printf '&\\ny'; } >want.htx
+  console "$html" && cmp -s big.htx want.htx && pass || fail "large page, batch"
+  { printf 'Ruxa000000abcdef'; head -c 9000000 /dev/zero | tr '\0' z; printf '&y'; } >want.out
+  console "$html" big.htm big.out && cmp -s big.out want.out && pass || fail "large page, single"
+  { head -c 2095 /dev/zero; printf 'D\2\0\331'; head -c 9000000 /dev/zero | tr '\0' d; printf '\4'; } >big.doc
+  console "$doc" big.doc big.dox && cmp -s big.dox <(head -c 9000000 /dev/zero | tr '\0' d) && pass ||
+    fail "large document"
   ;;
 documents)
   fresh && for name in x.doc X.DOC x.Doc x.docx; do
