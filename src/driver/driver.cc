@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -30,27 +33,6 @@ class ConsoleStream : public OutputStream {
                                   std::string_view(reinterpret_cast<const char*>(data), size));
     return true;
   }
-};
-
-// The output file being written; remembers why the first failed write failed. One serves a
-// whole batch, so that its buffer is allocated once.
-class FileStream : public OutputStream {
- public:
-  void Attach(platform::OutputFile& file) {
-    file_ = &file;
-    why_.clear();
-    Restart();
-  }
-  const platform::Reason& why() const { return why_; }
-
- protected:
-  bool Sink(const std::uint8_t* data, std::size_t size) override {
-    return file_->Write(data, size, why_);
-  }
-
- private:
-  platform::OutputFile* file_ = nullptr;
-  platform::Reason why_;
 };
 
 // Reads the whole input into `memory`. A regular file is read to the size it had when opened,
@@ -84,32 +66,63 @@ bool LoadWhole(platform::InputFile& file, const platform::FileInfo& info,
 
 // Reads a regular file into memory on a second thread, chunk by chunk, publishing how much is
 // there, so that the converter works on the first bytes while the system copies in the rest.
+// Once the file is loaded the thread writes, in order, the stretches of output the converter
+// hands over as stable (text gathered in the input's own memory), while the converter goes on.
 class BackgroundLoad {
  public:
-  BackgroundLoad(platform::InputFile& file, std::uint8_t* into, std::size_t size)
-      : thread_([this, &file, into, size] { Load(file, into, size); }) {}
+  BackgroundLoad(platform::InputFile& file, std::uint8_t* into, std::size_t size,
+                 platform::OutputFile& out)
+      : out_(out), thread_([this, &file, into, size] { Run(file, into, size); }) {}
   ~BackgroundLoad() {
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable()) Finish();
   }
   BackgroundLoad(const BackgroundLoad&) = delete;
   BackgroundLoad& operator=(const BackgroundLoad&) = delete;
 
   const std::atomic<std::size_t>* progress() const { return &loaded_; }
-  /// Waits for the end of the load; false (with the reason) when it failed.
-  bool Finish(platform::Reason& why) {
-    thread_.join();
-    why = why_;
-    return why_.empty();
+
+  /// Queues [data, data + size) to be written after what is queued already.
+  void Enqueue(const std::uint8_t* data, std::size_t size) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back({data, size});
+    wake_.notify_all();
+  }
+  /// Waits until everything queued is written.
+  void WaitIdle() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait(lock, [this] { return queue_.empty(); });
+  }
+  /// Writes what is queued, then ends the thread. Sets the reason of a failed read or of a failed
+  /// write, and returns false, when either failed.
+  bool Finish(platform::Reason& read_why, platform::Reason& write_why) {
+    Finish();
+    read_why = read_why_;
+    write_why = write_why_;
+    return read_why_.empty() && write_why_.empty();
   }
 
  private:
-  void Load(platform::InputFile& file, std::uint8_t* into, std::size_t size) {
+  struct Job {
+    const std::uint8_t* data;
+    std::size_t size;
+  };
+
+  void Finish() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      closing_ = true;
+      wake_.notify_all();
+    }
+    thread_.join();
+  }
+
+  void Run(platform::InputFile& file, std::uint8_t* into, std::size_t size) {
     constexpr std::size_t kChunk = std::size_t{1} << 20;
     std::size_t done = 0;
     while (done < size) {
-      const std::int64_t got = file.Read(into + done, std::min(kChunk, size - done), why_);
+      const std::int64_t got = file.Read(into + done, std::min(kChunk, size - done), read_why_);
       if (got <= 0) {
-        if (got == 0) why_ = "the file shrank while it was read";
+        if (got == 0) read_why_ = "the file shrank while it was read";
         done = size;  // a failed load still ends: the converter must not wait forever
       } else {
         done += static_cast<std::size_t>(got);
@@ -117,11 +130,62 @@ class BackgroundLoad {
       loaded_.store(done, std::memory_order_release);
       loaded_.notify_all();
     }
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return !queue_.empty() || closing_; });
+      if (queue_.empty()) return;
+      const Job job = queue_.front();
+      lock.unlock();
+      platform::Reason why;
+      const bool written = !write_why_.empty() || out_.Write(job.data, job.size, why);
+      lock.lock();
+      if (!written) write_why_ = why;
+      queue_.pop_front();  // only now, so that WaitIdle means written
+      wake_.notify_all();
+    }
   }
 
+  platform::OutputFile& out_;
   std::atomic<std::size_t> loaded_{0};
-  platform::Reason why_;
+  platform::Reason read_why_;
+  platform::Reason write_why_;  // set by the thread, read after it ended
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Job> queue_;
+  bool closing_ = false;
   std::thread thread_;
+};
+
+// The output file being written; remembers why the first failed write failed. One serves a
+// whole batch, so that its buffer is allocated once. With a background load, stable stretches
+// are left to that thread to write, and everything else waits until it has caught up, so the
+// bytes reach the file in order.
+class FileStream : public OutputStream {
+ public:
+  void Attach(platform::OutputFile& file, BackgroundLoad* writer) {
+    file_ = &file;
+    writer_ = writer;
+    why_.clear();
+    Restart();
+  }
+  const platform::Reason& why() const { return why_; }
+
+  void WriteStable(const std::uint8_t* data, std::size_t size) override {
+    if (writer_ == nullptr) return Write(data, size);
+    Flush();
+    if (ok() && size > 0) writer_->Enqueue(data, size);
+  }
+
+ protected:
+  bool Sink(const std::uint8_t* data, std::size_t size) override {
+    if (writer_ != nullptr) writer_->WaitIdle();
+    return file_->Write(data, size, why_);
+  }
+
+ private:
+  platform::OutputFile* file_ = nullptr;
+  BackgroundLoad* writer_ = nullptr;
+  platform::Reason why_;
 };
 
 // Below this size a file is read before it is converted: a thread would cost more than it saves.
@@ -230,18 +294,22 @@ class Driver {
     console_.Write(profile_.banner);
     console_.Write("Size: " + std::to_string(size) + " \n");
     SourceBuffer source{memory_.data(), size};
-    FileStream& stream = file_stream_;
-    stream.Attach(out);
     std::optional<BackgroundLoad> load;
-    if (background) source.loaded = load.emplace(in, memory_.data(), size).progress();
+    if (background) source.loaded = load.emplace(in, memory_.data(), size, out).progress();
+    FileStream& stream = file_stream_;
+    stream.Attach(out, load ? &*load : nullptr);
     const ConvertOutcome outcome = profile_.convert(source, stream, console_, mode);
-    if (load && !load->Finish(why)) {
+    const bool flushed = stream.Flush();
+    platform::Reason read_why, queued_why;  // of the load, of the writes left to its thread
+    if (load) load->Finish(read_why, queued_why);
+    if (!read_why.empty()) {
       out.Abandon();
-      return FailFile(kInvalidFileName, "cannot read '" + input + "': " + why);
+      return FailFile(kInvalidFileName, "cannot read '" + input + "': " + read_why);
     }
-    if (!stream.Flush()) {
+    if (!flushed || !queued_why.empty()) {
       out.Abandon();
-      return FailFile(kCannotWrite, "cannot write '" + output + "': " + stream.why());
+      return FailFile(kCannotWrite,
+                      "cannot write '" + output + "': " + (flushed ? queued_why : stream.why()));
     }
     if (outcome != ConvertOutcome::Converted) out.Discard();
     if (!out.Commit(why)) return FailFile(kCannotWrite, "cannot write '" + output + "': " + why);

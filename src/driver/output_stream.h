@@ -42,6 +42,9 @@ class OutputStream {
     if (used_ == kCapacity) Drain();
     buffer_[used_++] = byte;
   }
+  /// Writes [data, data + size), bytes that stay as they are in memory until the stream is
+  /// flushed: a stream may then write them later, from where they lie, while the caller works on.
+  virtual void WriteStable(const std::uint8_t* data, std::size_t size) { Write(data, size); }
   /// Writes the bytes of [data, data + size) that are not zero, in order; returns their count.
   std::size_t WriteNonZero(const std::uint8_t* data, std::size_t size);
 

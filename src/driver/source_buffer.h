@@ -22,6 +22,11 @@ struct SourceBuffer {
   /// While the input is loading, the count of bytes loaded so far; null when all are there.
   const std::atomic<std::size_t>* loaded = nullptr;
 
+  /// Whether every byte is loaded; never waits.
+  bool IsLoaded() const {
+    return loaded == nullptr || loaded->load(std::memory_order_acquire) >= size;
+  }
+
   /// Waits until min(want, size) bytes are loaded; returns how many are (at least that many).
   std::size_t Loaded(std::size_t want) const {
     if (loaded == nullptr) return size;

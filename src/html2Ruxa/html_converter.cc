@@ -174,8 +174,10 @@ class ColourScanner {
     next_ = upto;
   }
 
-  // Ends the pass: with no field at all, the two defaults.
+  // Ends the pass (once): with no field at all, the two defaults.
   void Finish() {
+    if (finished_) return;
+    finished_ = true;
     Cover(n_);
     if (state_ != ConversionState::ColourWritten) {
       out_.Write(kDefaultText);
@@ -190,6 +192,7 @@ class ColourScanner {
   const std::size_t n_;
   OutputStream& out_;
   std::size_t next_ = 0;  // every "<bo" before this has been examined
+  bool finished_ = false;
   // The colour pass ends before the text pass begins, so it only ever sees its own values.
   ConversionState state_ = ConversionState::Initial;
 };
@@ -216,8 +219,32 @@ class StreamSink {
 // after every colour window that holds it has been examined.
 class CompactSink {
  public:
-  CompactSink(const BlockKernels& kernels, std::uint8_t* b, std::size_t n, ColourScanner& colour)
-      : compress_(kernels.compress), b_(b), end_(b + n), colour_(colour) {}
+  CompactSink(const BlockKernels& kernels, const SourceBuffer& source, ColourScanner& colour,
+              OutputStream& out)
+      : compress_(kernels.compress),
+        source_(source),
+        b_(source.data),
+        end_(source.data + source.size),
+        colour_(colour),
+        out_(out) {}
+
+  // Once the page is loaded the colour header is complete; from then on the text gathered so
+  // far is handed to the output a stretch at a time, as it will not change any more, so that it
+  // can be written while the rest is converted.
+  void Emit() {
+    if (!emitting_) {
+      if (!source_.IsLoaded()) return;
+      colour_.Finish();
+      emitting_ = true;
+    }
+    out_.WriteStable(b_ + emitted_, kept_ - emitted_);
+    emitted_ = kept_;
+  }
+  // Writes what is left, after the colour header.
+  void Finish() {
+    colour_.Finish();
+    out_.WriteStable(b_ + emitted_, kept_ - emitted_);
+  }
   // Writes [data, data + size), a stretch of the page itself, at or after where it goes.
   void Write(const std::uint8_t* data, std::size_t size) {
     std::uint8_t* const to = b_ + kept_;
@@ -232,6 +259,7 @@ class CompactSink {
       std::memmove(to, data, size);
     }
     kept_ += size;
+    if (kept_ - emitted_ >= kEmitStretch) Emit();
   }
   // Writes a few bytes that are not the page's (an entity's byte, the line-break escape).
   void Put(std::string_view bytes) {
@@ -251,15 +279,21 @@ class CompactSink {
     } else {
       for (; keep != 0; keep &= keep - 1) b_[kept_++] = block[__builtin_ctzll(keep)];
     }
+    if (kept_ - emitted_ >= kEmitStretch) Emit();
   }
-  std::size_t kept() const { return kept_; }
 
  private:
+  static constexpr std::size_t kEmitStretch = std::size_t{1} << 20;
+
   std::size_t (*const compress_)(std::uint8_t*, const std::uint8_t*, std::uint64_t);
+  const SourceBuffer& source_;
   std::uint8_t* const b_;
   const std::uint8_t* const end_;
   ColourScanner& colour_;
+  OutputStream& out_;
   std::size_t kept_ = 0;
+  std::size_t emitted_ = 0;  // text before this is in the output's hands
+  bool emitting_ = false;
 };
 
 }  // namespace
@@ -273,10 +307,9 @@ void HtmlConverter::Convert(const SourceBuffer& source) {
     StreamSink sink(out_, console_);
     WriteText(kernels, source, sink);
   } else {
-    CompactSink sink(kernels, source.data, source.size, colour);
+    CompactSink sink(kernels, source, colour, out_);
     WriteText(kernels, source, sink);
-    colour.Finish();
-    out_.Write(source.data, sink.kept());
+    sink.Finish();
   }
 }
 
