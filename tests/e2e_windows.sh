@@ -68,6 +68,10 @@ files)
   errors "rejected document" "doc2Ruxa: 'bad.doc': not a recognised document"
   [[ $(ls -A | sort | tr '\n' ' ') == "bad.doc bad.dox p.htm p.htx x.doc x.dox " ]] && pass || fail "left $(ls -A)"
   run "$html" p.htm nul && expect "the null device" 0 "${hb}Size: 10 "$'\r\nnew'
+  # A large page is converted while it loads and its text written by the loading thread.
+  fresh && { printf '<p>'; head -c 9000000 /dev/zero | tr '\0' z; printf '&amp;<br>y\n'; } >big.htm
+  run "$html" && cmp -s big.htx <({ printf 'Ruxa000000ffffff'; head -c 9000000 /dev/zero | tr '\0' z
+    printf '&\\ny\r\n'; }) && pass || fail "large page"
   ;;
 same)  # the Linux bytes with LF stored as CR LF, files and console, in both modes
   [[ -x $native/html2Ruxa ]] || { echo "no Linux build in '$native' to compare with"; exit 77; }
