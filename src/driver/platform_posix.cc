@@ -357,7 +357,9 @@ bool OutputFile::Commit(Reason& why) {
 bool OutputFile::NameUnnamed(int fd, Reason& why) {
   const auto link = [fd](const std::string& name) {
     // Naming a descriptor directly needs a privilege; through /proc it does not.
+#if defined(AT_EMPTY_PATH)
     if (::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+#endif
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
   };
