@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "driver/platform.h"
+#include "driver/temporary_name.h"
 
 namespace ruxa::platform {
 
@@ -112,21 +113,11 @@ bool SameAsStandardStream(const FileId& id) {
   return false;
 }
 
-// A fresh name for a temporary file beside `target`: hidden, and ending in six letters and
-// digits, so it never fits a batch's name rule even if a killed run leaves it behind.
-std::string TemporaryName(const std::string& target, bool short_form) {
+// The seed of this process's temporary names.
+std::uint64_t& NameSeed() {
   static std::uint64_t seed = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15u ^
                               static_cast<std::uint64_t>(std::time(nullptr));
-  constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::string suffix;
-  for (int i = 0; i < 6; ++i) {
-    seed = seed * 6364136223846793005u + 1442695040888963407u;
-    suffix += kDigits[(seed >> 33) % 62];
-  }
-  const std::size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  return folder + "." + (short_form ? std::string("ruxa") : base) + "." + suffix;
+  return seed;
 }
 
 }  // namespace
@@ -281,7 +272,7 @@ OutputFile::Created OutputFile::Create(const std::string& path, Links links, con
   const SignalsHeld held;
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    temporary_ = TemporaryName(target_, attempt % 2 == 1);
+    temporary_ = TemporaryName(target_, "/", attempt % 2 == 1, NameSeed());
     fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST && errno != ENAMETOOLONG) break;
   }
@@ -356,7 +347,7 @@ bool OutputFile::Commit(Reason& why) {
 // appeared meanwhile, the new one is named as a temporary file first and renamed over it.
 bool OutputFile::NameUnnamed(int fd, Reason& why) {
   const auto link = [fd](const std::string& name) {
-    // Naming a descriptor directly needs a privilege; through /proc it does not.
+  // Naming a descriptor directly needs a privilege; through /proc it does not.
 #if defined(AT_EMPTY_PATH)
     if (::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return true;
 #endif
@@ -369,7 +360,7 @@ bool OutputFile::NameUnnamed(int fd, Reason& why) {
     return false;
   }
   const SignalsHeld held;
-  const std::string temporary = TemporaryName(target_, false);
+  const std::string temporary = TemporaryName(target_, "/", false, NameSeed());
   if (!link(temporary)) {
     why = Why(errno);
     return false;

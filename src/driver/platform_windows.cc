@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "driver/platform.h"
+#include "driver/temporary_name.h"
 
 namespace ruxa::platform {
 
@@ -123,19 +124,11 @@ BOOL WINAPI RemoveTemporaryOnInterrupt(DWORD) {
   return FALSE;  // then the default handler ends the process (lock and all)
 }
 
-std::string TemporaryName(const std::string& target, unsigned attempt) {
+// The seed of this process's temporary names.
+std::uint64_t& NameSeed() {
   static std::uint64_t seed =
       std::uint64_t{::GetCurrentProcessId()} * 0x9E3779B97F4A7C15u ^ ::GetTickCount64();
-  constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::string suffix;
-  for (int i = 0; i < 6; ++i) {
-    seed = seed * 6364136223846793005u + 1442695040888963407u;
-    suffix += kDigits[(seed >> 33) % 62];
-  }
-  const std::size_t slash = target.find_last_of("/\\:");
-  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  return folder + "." + (attempt % 2 == 1 ? std::string("ruxa") : base) + "." + suffix;
+  return seed;
 }
 
 }  // namespace
@@ -260,7 +253,7 @@ OutputFile::Created OutputFile::Create(const std::string& path, Links links, con
   }
   replace_existing_ = info.kind == FileKind::Regular;
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = TemporaryName(target_, attempt);
+    const std::string name = TemporaryName(target_, "/\\:", attempt % 2 == 1, NameSeed());
     SetTemporary(name);
     const HANDLE handle =
         ::CreateFileA(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,

@@ -98,25 +98,11 @@ bool ClosesBreakTag(const std::uint8_t* b, std::size_t n, std::size_t g) {
   return false;
 }
 
-// Position of the first byte in [i, n) equal to one of `Bytes`, or n. Pages are mostly plain
-// text between short tags, so the scans skip sixteen bytes at a time where they can; even a
-// library call per tag costs more than the tag itself.
-template <std::uint8_t... Bytes>
-std::size_t FindAnyOf(const std::uint8_t* b, std::size_t i, std::size_t n) {
-#if defined(__SSE2__)
-  for (; i + 16 <= n; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-    __m128i hit = _mm_setzero_si128();
-    ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(Bytes))))), ...);
-    if (const int mask = _mm_movemask_epi8(hit)) {
-      return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-    }
-  }
-#endif
-  for (; i < n; ++i) {
-    if (((b[i] == Bytes) || ...)) return i;
-  }
-  return n;
+// Position of the first '/' in [i, n), or n.
+std::size_t FindSlash(const std::uint8_t* b, std::size_t i, std::size_t n) {
+  const void* slash = std::memchr(b + i, '/', n - i);
+  return slash == nullptr ? n
+                          : static_cast<std::size_t>(static_cast<const std::uint8_t*>(slash) - b);
 }
 
 // Position of the first non-zero byte at or after i, or n. Erased or padded stretches can be
@@ -366,7 +352,7 @@ void HtmlConverter::WriteText(const BlockKernels& kernels, const SourceBuffer& s
   const auto erase_head = [&](std::size_t from) {
     std::size_t slash = from;
     for (;; ++slash) {
-      slash = search(slash, FindAnyOf<'/'>);
+      slash = search(slash, FindSlash);
       if (slash == n) return n;
       if (slash + 1 < n && b[slash + 1] == 'h') break;
     }
