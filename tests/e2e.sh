@@ -207,7 +207,7 @@ safety)
   fresh && zeros_as z 3000000 >big.htm && printf old >big.out
   for signal in TERM HUP KILL; do  # (a background job of a script ignores INT)
     mkfifo slow && { "$html" big.htm big.out >slow & } && pid=$! && exec 3<slow && sleep 0.5
-    kill -$signal $pid && wait $pid
+    kill -$signal $pid && wait $pid 2>/dev/null
     exec 3<&- && rm slow
     file_is big.out old
   done
@@ -240,6 +240,49 @@ Invalid doc file! $
 EOF
   errors_are "nested signatures" "doc2Ruxa: 'n.doc': output would pass the size bound"
   file_is n.dox '' && folder_holds . n.doc n.dox
+  # Whether the output existed or not, in either mode, a rejected document leaves it empty.
+  rm n.dox && run "$doc" && file_is n.dox '' && folder_holds . n.doc n.dox
+  for old in "" old; do
+    rm -f n.out && [[ -n $old ]] && printf old >n.out
+    run "$doc" n.doc n.out && compare "single mode, output '$old': status" 2 "$status"
+    errors_are "single mode" "doc2Ruxa: 'n.doc': output would pass the size bound"
+    file_is n.out '' && folder_holds . n.doc n.dox n.out
+  done
+  # A folder that refuses new files, holding outputs its user may write: they are rewritten in
+  # place, quietly, in both modes. Root writes anywhere, so root runs the case as nobody.
+  fresh && cp "$html" . && printf '<p>new</p>' >a.htm && printf old | tee a.htx >b.htx
+  chmod 666 a.htx b.htx && chmod 755 . && as_user=()
+  if [[ $(id -u) == 0 ]]; then
+    as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  else
+    chmod 555 .
+  fi
+  if "${as_user[@]}" true 2>/dev/null; then
+    run "${as_user[@]}" ./html2Ruxa a.htm b.htx
+    console_is "read-only folder, single mode" 0 <<'EOF'
+--- Ruxa Beta Bramlink 2005 --- $
+Size: 10 $
+new
+EOF
+    errors_are "read-only folder, single mode"
+    run "${as_user[@]}" ./html2Ruxa
+    batch_is "read-only folder, batch mode" 0 <<'EOF'
+FICHIER: 1 .$
+FICHIER: 2 ..$
+FICHIER: 9 html2Ruxa$
+FICHIER: 5 a.htm$
+--- Ruxa Beta Bramlink 2005 --- $
+Size: 10 $
+FICHIER: 5 a.htx$
+FICHIER: 5 b.htx$
+EOF
+    errors_are "read-only folder, batch mode"
+    file_is a.htx 'Ruxa000000ffffffnew' && file_is b.htx 'Ruxa000000ffffffnew'
+    folder_holds . html2Ruxa a.htm a.htx b.htx
+  else
+    echo "skipped: cannot run as another user here"
+  fi
+  chmod 755 .
   ;;
 install)  # into a temporary prefix, as a packager would, then run the installed programs
   fresh && cmake --install "$build" --prefix "$dir/usr" >/dev/null

@@ -2,9 +2,12 @@
 # End-to-end tests of the Windows programs, run under wine in scratch folders: the console and
 # the files with their CR LF line ends, the pause rule, the failure lines, and the same bytes as
 # the Linux programs (LF stored as CR LF) on the examples and the fuzz corpus, in both modes.
-# Usage: e2e_windows.sh BUILD_DIR GROUP [LINUX_BUILD_DIR]   (GROUP: console, files, same, huge)
+# Usage: e2e_windows.sh BUILD_DIR GROUP [LINUX_BUILD_DIR]
+#   GROUP: console, files, names, same, huge
 set -u
 export WINEDEBUG=-all
+# Under this locale wine's narrow code page is 1252, whatever the machine's own setting.
+export LC_ALL=C.UTF-8
 build=$(realpath "$1") group=$2 native=$(realpath "${3:-/nonexistent}" 2>/dev/null)
 source_dir=$(realpath "$(dirname "$0")/..")
 html=$build/html2Ruxa.exe doc=$build/doc2Ruxa.exe runner=(timeout 60 wine)
@@ -88,6 +91,13 @@ EOF
   file_is x.dox $'o\r\nk' && file_is bad.dox ''
   errors_start "rejected document" "doc2Ruxa: 'bad.doc': not a recognised document"
   folder_holds . bad.doc bad.dox p.htm p.htx x.doc x.dox
+  # Whether the output existed or not, a rejected document leaves it empty, in both modes.
+  for old in "" old; do
+    rm -f r.out && [[ -n $old ]] && printf old >r.out
+    run "$doc" bad.doc r.out && compare "single mode, output '$old': status" 2 "$status"
+    file_is r.out ''
+  done
+  rm r.out
   run "$html" p.htm nul
   console_is "the null device" 0 <<'EOF'
 --- Ruxa Beta Bramlink 2005 --- ^M$
@@ -98,6 +108,51 @@ EOF
   fresh && { printf '<p>'; head -c 9000000 /dev/zero | tr '\0' z; printf '&amp;<br>y\n'; } >big.htm
   { printf 'Ruxa000000ffffff'; head -c 9000000 /dev/zero | tr '\0' z; printf '&\\ny\r\n'; } >want
   run "$html" && same_bytes "large page" big.htx want
+  ;;
+names)
+  # Names in any script: the console shows them in the code page (a character it lacks as '?',
+  # or as the system's look-alike), and each is converted under its own name.
+  fresh && for name in café 中文 Привет '📄 note' $'e\xcc\x81t\xc3\xa9'; do
+    printf '<p>x</p>' >"$name.htm"
+  done
+  run "$html"
+  batch_is "names in several scripts" 0 <<'EOF'
+FICHIER: 1 .^M$
+FICHIER: 2 ..^M$
+FICHIER: 8 cafM-i.htm^M$
+--- Ruxa Beta Bramlink 2005 --- ^M$
+Size: 8 ^M$
+FICHIER: 6 ??.htm^M$
+--- Ruxa Beta Bramlink 2005 --- ^M$
+Size: 8 ^M$
+FICHIER: 10 ??????.htm^M$
+--- Ruxa Beta Bramlink 2005 --- ^M$
+Size: 8 ^M$
+FICHIER: 11 ?? note.htm^M$
+--- Ruxa Beta Bramlink 2005 --- ^M$
+Size: 8 ^M$
+FICHIER: 8 eM-4tM-i.htm^M$
+--- Ruxa Beta Bramlink 2005 --- ^M$
+Size: 8 ^M$
+EOF
+  for name in café 中文 Привет '📄 note' $'e\xcc\x81t\xc3\xa9'; do
+    file_is "$name.htx" "Ruxa000000ffffffx"
+  done
+  run "$html" 中文.htm 'Привет 2.out'
+  console_is "single mode, names outside the code page" 0 <<'EOF'
+--- Ruxa Beta Bramlink 2005 --- ^M$
+Size: 8 ^M$
+x
+EOF
+  file_is 'Привет 2.out' 'Ruxa000000ffffffx'
+  run "$html" нет.htm x.out
+  errors_start "a missing name outside the code page" "html2Ruxa: cannot open '???.htm': "
+  # A path of more than 300 characters, in single mode.
+  long=$(printf 'folder%.0s' {1..20})/$(printf 'sub%.0s' {1..40})/$(printf 'page%.0s' {1..20})
+  mkdir -p "$long" && printf '<b>deep</b>' >"$long/café.htm"
+  compare "length of the long path" 322 "${#long}"
+  run "$html" "$long/café.htm" "$long/out.htx" && compare "long path: status" 0 "$status"
+  file_is "$long/out.htx" 'Ruxa000000ffffffdeep'
   ;;
 same)  # the Linux bytes with LF stored as CR LF, files and console, in both modes
   [[ -x $native/html2Ruxa ]] || { echo "no Linux build in '$native' to compare with"; exit 77; }

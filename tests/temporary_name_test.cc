@@ -28,8 +28,8 @@ TEST(TemporaryName, HiddenBesideTheOutputAndNeverFitsANameRule) {
         const std::string name = TemporaryName(c.target, c.separators, short_form, seed);
         ASSERT_TRUE(name.starts_with(c.folder + ".")) << name;
         const std::string base = name.substr(c.folder.size());
-        EXPECT_FALSE(MatchesHtmlName(base)) << name;
-        EXPECT_FALSE(MatchesDocName(base)) << name;
+        EXPECT_FALSE(MatchesHtmlName(base, NameUnits::Bytes)) << name;
+        EXPECT_FALSE(MatchesDocName(base, NameUnits::Bytes)) << name;
         EXPECT_TRUE(seen.insert(name).second) << name;
       }
     }

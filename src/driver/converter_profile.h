@@ -3,6 +3,7 @@
 
 #include <string_view>
 
+#include "driver/name_rules.h"
 #include "driver/output_stream.h"
 #include "driver/source_buffer.h"
 
@@ -20,7 +21,7 @@ struct ConverterProfile {
   std::string_view summary;                ///< one line: what the program makes of what
   std::string_view name_rule;              ///< for --help: which files a batch converts
   std::string_view banner;                 ///< printed before each conversion
-  bool (*matches_name)(std::string_view);  ///< which directory entries a batch converts
+  bool (*matches_name)(std::string_view, NameUnits);  ///< which folder entries a batch converts
   std::string_view output_extension;       ///< four bytes, written over the end of the input name
   std::string_view batch_output_error;     ///< message when a batch cannot create an output
   ConverterFn convert;

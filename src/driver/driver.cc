@@ -1,15 +1,10 @@
 #include "driver/driver.h"
 
-#include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "driver/load_write_thread.h"
 #include "driver/name_rules.h"
 #include "driver/platform.h"
 
@@ -64,146 +59,29 @@ bool LoadWhole(platform::InputFile& file, const platform::FileInfo& info,
   }
 }
 
-// Reads a regular file into memory on a second thread, chunk by chunk, publishing how much is
-// there, so that the converter works on the first bytes while the system copies in the rest.
-// Once the file is loaded the thread writes, in order, the stretches of output the converter
-// hands over as stable (text gathered in the input's own memory), while the converter goes on.
-class BackgroundLoad {
- public:
-  BackgroundLoad(platform::InputFile& file, std::uint8_t* into, std::size_t size,
-                 platform::OutputFile& out)
-      : out_(out), thread_([this, &file, into, size] { Run(file, into, size); }) {}
-  ~BackgroundLoad() {
-    if (thread_.joinable()) Finish();
-  }
-  BackgroundLoad(const BackgroundLoad&) = delete;
-  BackgroundLoad& operator=(const BackgroundLoad&) = delete;
-
-  const std::atomic<std::size_t>* progress() const { return &loaded_; }
-
-  /// Queues [data, data + size) to be written after what is queued already.
-  void Enqueue(const std::uint8_t* data, std::size_t size) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back({data, size});
-    wake_.notify_all();
-  }
-  /// Waits until everything queued is written.
-  void WaitIdle() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    wake_.wait(lock, [this] { return queue_.empty(); });
-  }
-  /// Writes what is queued, then ends the thread. Sets the reason of a failed read or of a failed
-  /// write, and returns false, when either failed.
-  bool Finish(platform::Reason& read_why, platform::Reason& write_why) {
-    Finish();
-    read_why = read_why_;
-    write_why = write_why_;
-    return read_why_.empty() && write_why_.empty();
-  }
-
- private:
-  struct Job {
-    const std::uint8_t* data;
-    std::size_t size;
-  };
-
-  void Finish() {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      closing_ = true;
-      wake_.notify_all();
-    }
-    thread_.join();
-  }
-
-  void Run(platform::InputFile& file, std::uint8_t* into, std::size_t size) {
-    constexpr std::size_t kChunk = std::size_t{1} << 20;
-    std::size_t done = 0;
-    while (done < size) {
-      const std::int64_t got = file.Read(into + done, std::min(kChunk, size - done), read_why_);
-      if (got <= 0) {
-        if (got == 0) read_why_ = "the file shrank while it was read";
-        done = size;  // a failed load still ends: the converter must not wait forever
-      } else {
-        done += static_cast<std::size_t>(got);
-      }
-      loaded_.store(done, std::memory_order_release);
-      loaded_.notify_all();
-    }
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      wake_.wait(lock, [this] { return !queue_.empty() || closing_; });
-      if (queue_.empty()) return;
-      const Job job = queue_.front();
-      lock.unlock();
-      platform::Reason why;
-      const bool written = !write_why_.empty() || out_.Write(job.data, job.size, why);
-      lock.lock();
-      if (!written) write_why_ = why;
-      queue_.pop_front();  // only now, so that WaitIdle means written
-      wake_.notify_all();
-    }
-  }
-
-  platform::OutputFile& out_;
-  std::atomic<std::size_t> loaded_{0};
-  platform::Reason read_why_;
-  platform::Reason write_why_;  // set by the thread, read after it ended
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Job> queue_;
-  bool closing_ = false;
-  std::thread thread_;
-};
-
-// The output file being written; remembers why the first failed write failed. One serves a
-// whole batch, so that its buffer is allocated once. With a background load, stable stretches
-// are left to that thread to write, and everything else waits until it has caught up, so the
-// bytes reach the file in order.
-class FileStream : public OutputStream {
- public:
-  void Attach(platform::OutputFile& file, BackgroundLoad* writer) {
-    file_ = &file;
-    writer_ = writer;
-    why_.clear();
-    Restart();
-  }
-  const platform::Reason& why() const { return why_; }
-
-  void WriteStable(const std::uint8_t* data, std::size_t size) override {
-    if (writer_ == nullptr) return Write(data, size);
-    Flush();
-    if (ok() && size > 0) writer_->Enqueue(data, size);
-  }
-
- protected:
-  bool Sink(const std::uint8_t* data, std::size_t size) override {
-    if (writer_ != nullptr) writer_->WaitIdle();
-    return file_->Write(data, size, why_);
-  }
-
- private:
-  platform::OutputFile* file_ = nullptr;
-  BackgroundLoad* writer_ = nullptr;
-  platform::Reason why_;
-};
-
 // Below this size a file is read before it is converted: a thread would cost more than it saves.
 constexpr std::uint64_t kBackgroundLoadSize = std::uint64_t{8} << 20;
 
 enum class FileResult { Converted, Rejected, Skipped, Failed };
 
+// How a name is quoted in a message on standard error.
+std::string Quoted(const std::string& name) {
+  std::string quoted(1, '\'');
+  quoted += platform::ConsoleName(name);
+  quoted += '\'';
+  return quoted;
+}
+
 class Driver {
  public:
   explicit Driver(const ConverterProfile& profile) : profile_(profile) {}
 
-  int Run(int argc, char** argv) {
-    if (argc == 2) {
-      const std::string_view option = argv[1];
-      if (option == "--help" || option == "-h") return Help();
-      if (option == "--version") return Version();
+  int Run(const std::vector<std::string>& args) {
+    if (args.size() == 1) {
+      if (args[0] == "--help" || args[0] == "-h") return Help();
+      if (args[0] == "--version") return Version();
     }
-    int status = argc == 3 ? RunSingle(argv[1], argv[2]) : RunBatch();
+    int status = args.size() == 2 ? RunSingle(args[0], args[1]) : RunBatch();
     console_.Flush();
     if (status == kExitOk && rejected_) status = kExitRejected;
     return status;
@@ -215,10 +93,10 @@ class Driver {
     platform::FileInfo info;
     platform::Reason why;
     if (!in.Open(input, false, why) || !in.Describe(info, why)) {
-      return Fail(kInvalidFileName, "cannot open '" + input + "': " + why);
+      return Fail(kInvalidFileName, "cannot open " + Quoted(input) + ": " + why);
     }
     if (info.kind == platform::FileKind::Directory) {
-      return Fail(kInvalidFileName, "cannot open '" + input + "': Is a directory");
+      return Fail(kInvalidFileName, "cannot open " + Quoted(input) + ": Is a directory");
     }
     return Convert(in, info, input, output, RunMode::Single) == FileResult::Failed ? kExitFailure
                                                                                    : kExitOk;
@@ -235,10 +113,11 @@ class Driver {
       return kExitFailure;
     }
     for (const std::string& name : names) {
-      console_.Write("FICHIER: " + std::to_string(name.size()) + " ");
-      console_.Write(name);
+      const std::string shown = platform::ConsoleName(name);
+      console_.Write("FICHIER: " + std::to_string(shown.size()) + " ");
+      console_.Write(shown);
       console_.Put('\n');
-      if (!profile_.matches_name(name)) continue;
+      if (!profile_.matches_name(name, platform::kNameUnits)) continue;
       if (ConvertEntry(name) == FileResult::Failed) return kExitFailure;
     }
     return kExitOk;
@@ -248,74 +127,100 @@ class Driver {
   // themselves (notes.htx, index..htx, an output that is a link to the entry) and entries that
   // are not regular files are left untouched.
   FileResult ConvertEntry(const std::string& name) {
-    const std::string output = DeriveOutputName(name, profile_.output_extension);
+    const std::string output =
+        DeriveOutputName(name, profile_.output_extension, platform::kNameUnits);
     if (output == name) return FileResult::Skipped;
     platform::InputFile in;
     platform::FileInfo info;
     platform::Reason why;
     // Non-blocking, so that a FIFO that fits the rule cannot stall the sweep.
     if (!in.Open(name, true, why) || !in.Describe(info, why)) {
-      return FailFile(kInvalidFileName, "cannot open '" + name + "': " + why);
+      return FailFile(kInvalidFileName, "cannot open " + Quoted(name) + ": " + why);
     }
     if (info.kind != platform::FileKind::Regular) return FileResult::Skipped;
     return Convert(in, info, name, output, RunMode::Batch);
   }
 
-  // A small input is loaded whole before the output is created; a large regular file loads
-  // while it is converted. Either way the output replaces the old file only once it is complete,
-  // so a failed load never touches an output.
+  // One input into one output. A small input is loaded whole before the output is created; a
+  // large regular file loads on a second thread while it is converted. Either way the output
+  // replaces the old file only once it is complete, so a failed load never touches an output.
   FileResult Convert(platform::InputFile& in, const platform::FileInfo& info,
                      const std::string& input, const std::string& output, RunMode mode) {
-    std::size_t size = 0;
-    platform::Reason why;
     const bool background = info.kind == platform::FileKind::Regular &&
                             info.size >= kBackgroundLoadSize && info.size <= SIZE_MAX / 2;
+    std::size_t size = 0;
+    if (!Prepare(in, info, background, input, size)) return FileResult::Failed;
+
+    platform::OutputFile out;
+    if (const std::optional<FileResult> refused = CreateOutput(out, output, info.id, mode)) {
+      return *refused;
+    }
+    console_.Write(profile_.banner);
+    console_.Write("Size: " + std::to_string(size) + " \n");
+
+    SourceBuffer source{memory_.data(), size};
+    std::optional<LoadWriteThread> load;
+    if (background) source.loaded = load.emplace(in, memory_.data(), size, out).progress();
+    file_stream_.Attach(out, load ? &*load : nullptr);
+    const ConvertOutcome outcome = profile_.convert(source, file_stream_, console_, mode);
+    return Complete(out, load, outcome, input, output);
+  }
+
+  // Makes room for the input and, unless it is to load in the background, reads it whole.
+  bool Prepare(platform::InputFile& in, const platform::FileInfo& info, bool background,
+               const std::string& input, std::size_t& size) {
+    platform::Reason why;
     if (background) {
       size = static_cast<std::size_t>(info.size);
-      if (!memory_.Reserve(size, 0)) {
-        return FailFile(kInvalidFileName, "cannot read '" + input + "': not enough memory");
-      }
-    } else if (!LoadWhole(in, info, memory_, size, why)) {
-      return FailFile(kInvalidFileName, "cannot read '" + input + "': " + why);
+      if (memory_.Reserve(size, 0)) return true;
+      why = "not enough memory";
+    } else if (LoadWhole(in, info, memory_, size, why)) {
+      return true;
     }
-    platform::OutputFile out;
+    FailFile(kInvalidFileName, "cannot read " + Quoted(input) + ": " + why);
+    return false;
+  }
+
+  // Creates the output, or says why not. A batch leaves alone an entry whose output is the
+  // entry itself (a link to it).
+  std::optional<FileResult> CreateOutput(platform::OutputFile& out, const std::string& output,
+                                         const platform::FileId& input, RunMode mode) {
     const auto links = mode == RunMode::Single ? platform::OutputFile::Links::Follow
                                                : platform::OutputFile::Links::Replace;
-    const platform::OutputFile::Created created = out.Create(output, links, info.id, why);
-    // A batch leaves alone an entry whose output is the entry itself (a link to it).
+    platform::Reason why;
+    const platform::OutputFile::Created created = out.Create(output, links, input, why);
+    if (created == platform::OutputFile::Created::Yes) return std::nullopt;
     if (created == platform::OutputFile::Created::IsInput && mode == RunMode::Batch) {
       return FileResult::Skipped;
     }
-    if (created != platform::OutputFile::Created::Yes) {
-      return FailFile(mode == RunMode::Single ? kInvalidFileName : profile_.batch_output_error,
-                      "cannot create '" + output + "': " + why);
-    }
+    return FailFile(mode == RunMode::Single ? kInvalidFileName : profile_.batch_output_error,
+                    "cannot create " + Quoted(output) + ": " + why);
+  }
 
-    console_.Write(profile_.banner);
-    console_.Write("Size: " + std::to_string(size) + " \n");
-    SourceBuffer source{memory_.data(), size};
-    std::optional<BackgroundLoad> load;
-    if (background) source.loaded = load.emplace(in, memory_.data(), size, out).progress();
-    FileStream& stream = file_stream_;
-    stream.Attach(out, load ? &*load : nullptr);
-    const ConvertOutcome outcome = profile_.convert(source, stream, console_, mode);
-    const bool flushed = stream.Flush();
-    platform::Reason read_why, queued_why;  // of the load, of the writes left to its thread
+  // Writes out what is left, waits for the second thread, and puts the output in place: empty
+  // when the converter rejected the input. A failed read or write leaves the old output.
+  FileResult Complete(platform::OutputFile& out, std::optional<LoadWriteThread>& load,
+                      ConvertOutcome outcome, const std::string& input,
+                      const std::string& output) {
+    const bool flushed = file_stream_.Flush();
+    platform::Reason read_why, queued_why, why;  // of the load, of its thread's writes, ours
     if (load) load->Finish(read_why, queued_why);
     if (!read_why.empty()) {
       out.Abandon();
-      return FailFile(kInvalidFileName, "cannot read '" + input + "': " + read_why);
+      return FailFile(kInvalidFileName, "cannot read " + Quoted(input) + ": " + read_why);
     }
     if (!flushed || !queued_why.empty()) {
       out.Abandon();
-      return FailFile(kCannotWrite,
-                      "cannot write '" + output + "': " + (flushed ? queued_why : stream.why()));
+      return FailFile(kCannotWrite, "cannot write " + Quoted(output) + ": " +
+                                        (flushed ? queued_why : file_stream_.why()));
     }
     if (outcome != ConvertOutcome::Converted) out.Discard();
-    if (!out.Commit(why)) return FailFile(kCannotWrite, "cannot write '" + output + "': " + why);
+    if (!out.Commit(why)) {
+      return FailFile(kCannotWrite, "cannot write " + Quoted(output) + ": " + why);
+    }
     if (outcome == ConvertOutcome::Converted) return FileResult::Converted;
     rejected_ = true;
-    Complain("'" + input + "': " +
+    Complain(Quoted(input) + ": " +
              (outcome == ConvertOutcome::OverBound ? "output would pass the size bound"
                                                    : "not a recognised document"));
     return FileResult::Rejected;
@@ -374,7 +279,7 @@ class Driver {
   // Console writes are never checked: if standard output goes away, the files are still written.
   ConsoleStream console_;
   platform::InputMemory memory_;  // one input at a time, reused across a batch
-  FileStream file_stream_;
+  OutputFileStream file_stream_;
   bool rejected_ = false;
 };
 
@@ -382,7 +287,7 @@ class Driver {
 
 int RunDriver(const ConverterProfile& profile, int argc, char** argv) {
   platform::StartProcess();
-  return Driver(profile).Run(argc, argv);
+  return Driver(profile).Run(platform::Arguments(argc, argv));
 }
 
 }  // namespace ruxa

@@ -11,7 +11,23 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/name_rules.h"
+
 namespace ruxa::platform {
+
+/// File names, in and out of every call here, are the system's own bytes on POSIX systems and
+/// UTF-8 on Windows, whose wide-character names may hold any script (a name that is not valid
+/// UTF-16 still comes back unchanged: its lone surrogates are encoded like characters).
+extern const NameUnits kNameUnits;
+
+/// The program's arguments after its name. On Windows they come from the wide command line,
+/// not from `argv`, whose code page cannot hold every name.
+std::vector<std::string> Arguments(int argc, char** argv);
+
+/// `name` as the console shows it. On Windows: in the code page of the narrow functions, every
+/// character it lacks rendered the way the system renders it (a look-alike, or '?'); a name
+/// of that code page keeps the bytes it always had there. Elsewhere: the name itself.
+std::string ConsoleName(const std::string& name);
 
 /// Why a call failed, in the system's own words ("No such file or directory").
 using Reason = std::string;
@@ -79,6 +95,8 @@ class InputFile {
 /// a new temporary file in the same folder, which `Commit` renames over the name once it is
 /// complete: until then the old file stays as it was, and a failure or a signal leaves no
 /// temporary file behind. Anything else (a device, a pipe, the console) is written directly.
+/// So is an existing file in a folder that refuses new files but lets that file be written:
+/// it is emptied and written in place, and an interrupted run leaves it cut off.
 class OutputFile {
  public:
   /// What to do when the output name is a symbolic link. `Follow`: the user named it, so the
@@ -97,7 +115,8 @@ class OutputFile {
   Created Create(const std::string& path, Links links, const FileId& input, Reason& why);
   /// Writes `data` in text mode.
   bool Write(const std::uint8_t* data, std::size_t size, Reason& why);
-  /// Drops what was written so far, where that can still be done, so the output ends up empty.
+  /// Drops what was written so far, so that the output ends up empty: every file this run
+  /// created, emptied or is replacing. A device or a pipe keeps what it was given.
   void Discard();
   /// Closes the output and, for a temporary file, puts it in place of the output name.
   bool Commit(Reason& why);
@@ -105,12 +124,20 @@ class OutputFile {
   void Abandon();
 
  private:
+  /// How the output is being written.
+  enum class Way {
+    Direct,     ///< to a device, a pipe or the console, as named
+    InPlace,    ///< to the output file itself, emptied first
+    Unnamed,    ///< to a new file without a name yet, named by Commit
+    Temporary,  ///< to a temporary file beside the output, renamed over it by Commit
+  };
   bool NameUnnamed(int fd, Reason& why);
+  bool OpenInPlace(Reason& why);
 
   std::intptr_t handle_ = -1;
-  bool name_on_commit_ = false;    ///< a new file without a name yet, named by Commit
-  std::string temporary_;          ///< empty when writing directly or to an unnamed file
-  std::string target_;             ///< the name the temporary file will take
+  Way way_ = Way::Direct;
+  std::string temporary_;          ///< the temporary file's name, with Way::Temporary
+  std::string target_;             ///< the output's name, links resolved where followed
   bool replace_existing_ = false;  ///< whether a regular file of that name is being replaced
 };
 

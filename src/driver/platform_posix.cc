@@ -122,6 +122,14 @@ std::uint64_t& NameSeed() {
 
 }  // namespace
 
+const NameUnits kNameUnits = NameUnits::Bytes;
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + std::min(argc, 1), argv + argc);
+}
+
+std::string ConsoleName(const std::string& name) { return name; }
+
 bool Describe(const std::string& path, bool follow_links, FileInfo& info, Reason& why) {
   struct stat st;
   if ((follow_links ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) {
@@ -235,6 +243,7 @@ OutputFile::Created OutputFile::Create(const std::string& path, Links links, con
         return Created::No;
       }
       handle_ = fd;
+      way_ = Way::Direct;
       return Created::Yes;
     }
   }
@@ -252,6 +261,7 @@ OutputFile::Created OutputFile::Create(const std::string& path, Links links, con
         return Created::No;
       }
       handle_ = fd;
+      way_ = Way::Direct;
       return Created::Yes;
     }
   }
@@ -264,7 +274,7 @@ OutputFile::Created OutputFile::Create(const std::string& path, Links links, con
     const int fd = ::open(FolderOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0) {
       handle_ = fd;
-      name_on_commit_ = true;
+      way_ = Way::Unnamed;
       return Created::Yes;
     }
   }
@@ -277,11 +287,18 @@ OutputFile::Created OutputFile::Create(const std::string& path, Links links, con
     if (fd < 0 && errno != EEXIST && errno != ENAMETOOLONG) break;
   }
   if (fd < 0) {
-    why = Why(errno);
+    const int error = errno;
     temporary_.clear();
+    // A folder that refuses new files may still let its files be written: an existing output
+    // is then emptied and written in place, as it is.
+    if ((error == EACCES || error == EPERM) && exists && S_ISREG(st.st_mode)) {
+      return OpenInPlace(why) ? Created::Yes : Created::No;
+    }
+    why = Why(error);
     return Created::No;
   }
   handle_ = fd;
+  way_ = Way::Temporary;
   if (temporary_.size() < sizeof g_temporary) {
     std::memcpy(g_temporary, temporary_.c_str(), temporary_.size() + 1);
     g_have_temporary = 1;
@@ -302,17 +319,36 @@ bool OutputFile::Write(const std::uint8_t* data, std::size_t size, Reason& why) 
   return false;
 }
 
-void OutputFile::Discard() {
-  if (!temporary_.empty()) {
-    (void)!::ftruncate(static_cast<int>(handle_), 0);
-    ::lseek(static_cast<int>(handle_), 0, SEEK_SET);
+// Opens the existing regular file target_ to be rewritten where it is. O_NOFOLLOW: a link put
+// there since it was looked at is not written through.
+bool OutputFile::OpenInPlace(Reason& why) {
+  const int fd = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    why = Why(errno);
+    return false;
   }
+  handle_ = fd;
+  way_ = Way::InPlace;
+  return true;
+}
+
+void OutputFile::Discard() {
+  const int fd = static_cast<int>(handle_);
+  struct stat st;
+  // Written directly: only a regular file that is not the console's own (whose lines would go
+  // too) is emptied.
+  if (way_ == Way::Direct && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+                              SameAsStandardStream(InfoOf(st).id))) {
+    return;
+  }
+  (void)!::ftruncate(fd, 0);
+  ::lseek(fd, 0, SEEK_SET);
 }
 
 bool OutputFile::Commit(Reason& why) {
   const int fd = static_cast<int>(handle_);
-  if (name_on_commit_) {
-    name_on_commit_ = false;
+  if (way_ == Way::Unnamed) {
+    way_ = Way::Direct;
     if (!NameUnnamed(fd, why)) {
       Abandon();
       return false;

@@ -1,5 +1,7 @@
 // The platform interface on Windows. Files and the console are written in text mode, as the
 // C runtime's "w" streams would: each LF byte is stored as CR LF. Inputs are read as bytes.
+// Every name goes to and comes from the system through its wide-character functions, so that a
+// name in any script, and a path of any length, works.
 #include <windows.h>
 
 #include <algorithm>
@@ -7,6 +9,7 @@
 
 #include "driver/platform.h"
 #include "driver/temporary_name.h"
+#include "driver/wide_text.h"
 
 namespace ruxa::platform {
 
@@ -28,6 +31,34 @@ Reason Why(DWORD error) {
 }
 
 Reason LastWhy() { return Why(::GetLastError()); }
+
+std::wstring Wide(std::string_view utf8) {
+  const std::u16string utf16 = Utf16FromUtf8(utf8);
+  return std::wstring(utf16.begin(), utf16.end());
+}
+
+std::string Utf8(const wchar_t* wide) {
+  std::u16string utf16;
+  for (; *wide != 0; ++wide) utf16 += static_cast<char16_t>(*wide);
+  return Utf8FromUtf16(utf16);
+}
+
+// `path` as the system's functions take it. A full path of MAX_PATH characters or more gets the
+// "\\?\" form, which passes the system's length limit (up to 32767 characters); resolving
+// the relative parts first is then up to us. Shorter paths go as they are, so that device names
+// ("nul") and the rest of the usual rules keep working.
+std::wstring SystemPath(const std::string& path) {
+  const std::wstring wide = Wide(path);
+  const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (needed < MAX_PATH - 12) return wide;  // also when it fails: the call will say why
+  std::wstring full(needed, L'\0');
+  const DWORD length = ::GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return wide;
+  full.resize(length);
+  if (full.starts_with(LR"(\\?\)") || full.starts_with(LR"(\\.\)")) return full;
+  if (full.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + full.substr(2);
+  return LR"(\\?\)" + full;
+}
 
 HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 std::intptr_t FromHandle(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
@@ -59,8 +90,8 @@ FileInfo InfoOf(HANDLE handle, bool link) {
 
 // Opens `path` only to ask what it is; folders open too.
 HANDLE OpenToDescribe(const std::string& path, bool follow_links) {
-  return ::CreateFileA(
-      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  return ::CreateFileW(
+      SystemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
       nullptr);
 }
@@ -109,9 +140,9 @@ bool WriteText(HANDLE handle, const std::uint8_t* data, std::size_t size) {
 
 // The temporary file being written; a console interrupt removes it before the process ends.
 CRITICAL_SECTION g_temporary_lock;
-std::string* g_temporary = nullptr;
+std::wstring* g_temporary = nullptr;
 
-void SetTemporary(const std::string& name) {
+void SetTemporary(const std::wstring& name) {
   ::EnterCriticalSection(&g_temporary_lock);
   if (g_temporary != nullptr) *g_temporary = name;
   ::LeaveCriticalSection(&g_temporary_lock);
@@ -120,7 +151,7 @@ void SetTemporary(const std::string& name) {
 BOOL WINAPI RemoveTemporaryOnInterrupt(DWORD) {
   ::EnterCriticalSection(&g_temporary_lock);
   // The file is open with delete sharing, so it goes as soon as the process ends.
-  if (g_temporary != nullptr && !g_temporary->empty()) ::DeleteFileA(g_temporary->c_str());
+  if (g_temporary != nullptr && !g_temporary->empty()) ::DeleteFileW(g_temporary->c_str());
   return FALSE;  // then the default handler ends the process (lock and all)
 }
 
@@ -132,6 +163,27 @@ std::uint64_t& NameSeed() {
 }
 
 }  // namespace
+
+const NameUnits kNameUnits = NameUnits::Utf8;
+
+std::vector<std::string> Arguments(int /*argc*/, char** /*argv*/) {
+  return SplitCommandLine(Utf8(::GetCommandLineW()));
+}
+
+std::string ConsoleName(const std::string& name) {
+  const std::wstring wide = Wide(name);
+  if (wide.empty()) return name;
+  const UINT code_page = ::AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+  const int size = static_cast<int>(wide.size());
+  const int length =
+      ::WideCharToMultiByte(code_page, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string shown(static_cast<std::size_t>(std::max(length, 0)), '\0');
+  if (length <= 0 || ::WideCharToMultiByte(code_page, 0, wide.data(), size, shown.data(), length,
+                                            nullptr, nullptr) != length) {
+    return name;
+  }
+  return shown;
+}
 
 bool Describe(const std::string& path, bool follow_links, FileInfo& info, Reason& why) {
   const HANDLE handle = OpenToDescribe(path, follow_links);
@@ -146,7 +198,7 @@ bool Describe(const std::string& path, bool follow_links, FileInfo& info, Reason
   }
   bool link = false;
   if (!follow_links) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
     link = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
   }
   info = InfoOf(handle, link);
@@ -180,8 +232,8 @@ InputFile::~InputFile() {
 
 bool InputFile::Open(const std::string& path, bool /*nonblocking*/, Reason& why) {
   // Folders open too, so that they can be told apart from files that cannot be opened.
-  const HANDLE handle = ::CreateFileA(
-      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  const HANDLE handle = ::CreateFileW(
+      SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     why = LastWhy();
@@ -227,44 +279,54 @@ OutputFile::Created OutputFile::Create(const std::string& path, Links links, con
   if (info.kind == FileKind::Other && follow) {
     // The null device, the console, a pipe: written directly, as named.
     const HANDLE handle =
-        ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ::CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       why = LastWhy();
       return Created::No;
     }
     handle_ = FromHandle(handle);
+    way_ = Way::Direct;
     return Created::Yes;
   }
   if (follow && info.kind == FileKind::Regular) {
     // A name reached through links is replaced where the links lead.
     const HANDLE handle = OpenToDescribe(path, true);
-    char final_path[MAX_PATH * 4];
+    std::wstring final_path(32768, L'\0');
     const DWORD length =
         handle == INVALID_HANDLE_VALUE
             ? 0
-            : ::GetFinalPathNameByHandleA(handle, final_path, sizeof final_path, 0);
+            : ::GetFinalPathNameByHandleW(handle, final_path.data(),
+                                          static_cast<DWORD>(final_path.size()), 0);
     if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    if (length > 0 && length < sizeof final_path && attributes != INVALID_FILE_ATTRIBUTES &&
+    const DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
+    if (length > 0 && length < final_path.size() && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      target_.assign(final_path, length);
+      final_path.resize(length);
+      target_ = Utf8(final_path.c_str());
     }
   }
   replace_existing_ = info.kind == FileKind::Regular;
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     const std::string name = TemporaryName(target_, "/\\:", attempt % 2 == 1, NameSeed());
-    SetTemporary(name);
+    const std::wstring wide = SystemPath(name);
+    SetTemporary(wide);
     const HANDLE handle =
-        ::CreateFileA(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+        ::CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       handle_ = FromHandle(handle);
       temporary_ = name;
+      way_ = Way::Temporary;
       return Created::Yes;
     }
     const DWORD error = ::GetLastError();
-    SetTemporary("");
+    SetTemporary(L"");
+    // A folder that refuses new files may still let its files be written: an existing output
+    // is then emptied and written in place, as it is.
+    if (error == ERROR_ACCESS_DENIED && replace_existing_) {
+      return OpenInPlace(why) ? Created::Yes : Created::No;
+    }
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS &&
         error != ERROR_FILENAME_EXCED_RANGE) {
       why = Why(error);
@@ -275,6 +337,19 @@ OutputFile::Created OutputFile::Create(const std::string& path, Links links, con
   return Created::No;
 }
 
+bool OutputFile::OpenInPlace(Reason& why) {
+  const HANDLE handle =
+      ::CreateFileW(SystemPath(target_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    why = LastWhy();
+    return false;
+  }
+  handle_ = FromHandle(handle);
+  way_ = Way::InPlace;
+  return true;
+}
+
 bool OutputFile::Write(const std::uint8_t* data, std::size_t size, Reason& why) {
   if (WriteText(AsHandle(handle_), data, size)) return true;
   why = LastWhy();
@@ -282,7 +357,7 @@ bool OutputFile::Write(const std::uint8_t* data, std::size_t size, Reason& why) 
 }
 
 void OutputFile::Discard() {
-  if (temporary_.empty()) return;
+  if (way_ == Way::Direct) return;  // a device, the console or a pipe
   LARGE_INTEGER zero{};
   ::SetFilePointerEx(AsHandle(handle_), zero, nullptr, FILE_BEGIN);
   ::SetEndOfFile(AsHandle(handle_));
@@ -299,16 +374,17 @@ bool OutputFile::Commit(Reason& why) {
   if (temporary_.empty()) return true;
   // ReplaceFile keeps the old file's attributes and access rights; a name that does not exist
   // yet, or a link replaced in a batch, is simply renamed over.
+  const std::wstring target = SystemPath(target_), temporary = SystemPath(temporary_);
   const bool replaced =
-      (replace_existing_ && ::ReplaceFileA(target_.c_str(), temporary_.c_str(), nullptr,
+      (replace_existing_ && ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
                                            REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) ||
-      ::MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING);
+      ::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
   if (!replaced) {
     why = LastWhy();
     Abandon();
     return false;
   }
-  SetTemporary("");
+  SetTemporary(L"");
   temporary_.clear();
   return true;
 }
@@ -317,8 +393,8 @@ void OutputFile::Abandon() {
   if (handle_ != kNoHandle) ::CloseHandle(AsHandle(handle_));
   handle_ = kNoHandle;
   if (!temporary_.empty()) {
-    ::DeleteFileA(temporary_.c_str());
-    SetTemporary("");
+    ::DeleteFileW(SystemPath(temporary_).c_str());
+    SetTemporary(L"");
     temporary_.clear();
   }
 }
@@ -350,15 +426,15 @@ void Pause() {
 }
 
 bool ListCurrentFolder(std::vector<std::string>& names, Reason& why) {
-  WIN32_FIND_DATAA entry;
-  const HANDLE find = ::FindFirstFileA(".\\*", &entry);
+  WIN32_FIND_DATAW entry;
+  const HANDLE find = ::FindFirstFileW(L".\\*", &entry);
   if (find == INVALID_HANDLE_VALUE) {
     why = LastWhy();
     return false;
   }
   do {
-    names.emplace_back(entry.cFileName);
-  } while (::FindNextFileA(find, &entry));
+    names.push_back(Utf8(entry.cFileName));
+  } while (::FindNextFileW(find, &entry));
   const DWORD error = ::GetLastError();
   ::FindClose(find);
   if (error != ERROR_NO_MORE_FILES) {
@@ -370,7 +446,7 @@ bool ListCurrentFolder(std::vector<std::string>& names, Reason& why) {
 
 void StartProcess() {
   ::InitializeCriticalSection(&g_temporary_lock);
-  g_temporary = new std::string;  // lives as long as the process
+  g_temporary = new std::wstring;  // lives as long as the process
   ::SetConsoleCtrlHandler(RemoveTemporaryOnInterrupt, TRUE);
 }
 

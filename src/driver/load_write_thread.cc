@@ -1,0 +1,97 @@
+#include "driver/load_write_thread.h"
+
+#include <algorithm>
+
+namespace ruxa {
+
+LoadWriteThread::LoadWriteThread(platform::InputFile& file, std::uint8_t* into, std::size_t size,
+                                 platform::OutputFile& out)
+    : out_(out), thread_([this, &file, into, size] { Run(file, into, size); }) {}
+
+LoadWriteThread::~LoadWriteThread() {
+  if (thread_.joinable()) Join();
+}
+
+void LoadWriteThread::Enqueue(const std::uint8_t* data, std::size_t size) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  queue_.push_back({data, size});
+  wake_.notify_all();
+}
+
+void LoadWriteThread::WaitIdle() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  wake_.wait(lock, [this] { return queue_.empty(); });
+}
+
+bool LoadWriteThread::Finish(platform::Reason& read_why, platform::Reason& write_why) {
+  Join();
+  read_why = read_why_;
+  write_why = write_why_;
+  return read_why_.empty() && write_why_.empty();
+}
+
+void LoadWriteThread::Join() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    closing_ = true;
+    wake_.notify_all();
+  }
+  thread_.join();
+}
+
+void LoadWriteThread::Run(platform::InputFile& file, std::uint8_t* into, std::size_t size) {
+  Load(file, into, size);
+  WriteQueued();
+}
+
+void LoadWriteThread::Load(platform::InputFile& file, std::uint8_t* into, std::size_t size) {
+  constexpr std::size_t kChunk = std::size_t{1} << 20;
+  std::size_t done = 0;
+  while (done < size) {
+    const std::int64_t got = file.Read(into + done, std::min(kChunk, size - done), read_why_);
+    if (got <= 0) {
+      if (got == 0) read_why_ = "the file shrank while it was read";
+      done = size;  // a failed load still ends: the converter must not wait forever
+    } else {
+      done += static_cast<std::size_t>(got);
+    }
+    loaded_.store(done, std::memory_order_release);
+    loaded_.notify_all();
+  }
+}
+
+void LoadWriteThread::WriteQueued() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return !queue_.empty() || closing_; });
+    if (queue_.empty()) return;
+    const Job job = queue_.front();
+    lock.unlock();
+    platform::Reason why;
+    const bool written = !write_why_.empty() || out_.Write(job.data, job.size, why);
+    lock.lock();
+    if (!written) write_why_ = why;
+    queue_.pop_front();  // only now, so that WaitIdle means written
+    wake_.notify_all();
+  }
+}
+
+void OutputFileStream::Attach(platform::OutputFile& file, LoadWriteThread* writer) {
+  file_ = &file;
+  writer_ = writer;
+  why_.clear();
+  Restart();
+}
+
+void OutputFileStream::WriteStable(const std::uint8_t* data, std::size_t size) {
+  if (writer_ == nullptr) return Write(data, size);
+  Flush();
+  if (ok() && size > 0) writer_->Enqueue(data, size);
+}
+
+bool OutputFileStream::Sink(const std::uint8_t* data, std::size_t size) {
+  if (writer_ != nullptr) writer_->WaitIdle();
+  return file_->Write(data, size, why_);
+}
+
+}  // namespace ruxa

@@ -1,0 +1,95 @@
+#ifndef RUXA_DRIVER_LOAD_WRITE_THREAD_H_
+#define RUXA_DRIVER_LOAD_WRITE_THREAD_H_
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "driver/output_stream.h"
+#include "driver/platform.h"
+
+namespace ruxa {
+
+/// A second thread for a large input, with two jobs done one after the other, so that the two
+/// cores share a conversion:
+///   1. Load: reads `size` bytes of `file` (from where it stands) into `into`, a chunk at a
+///      time, publishing after each chunk how many bytes are there (`progress()`, with release
+///      order, so a converter that reads the count may read those bytes). A failed read, or a
+///      file that ends early, is remembered and publishes `size` all the same, so that nobody
+///      waits for bytes that will never come.
+///   2. Write: once the load is over, writes to `out`, in the order they were queued, the
+///      stretches handed over by `Enqueue`; they may be queued at any time, also during the
+///      load. After a failed write nothing more is written.
+/// The thread reads nothing but the file and the queued stretches, and writes nothing but the
+/// input memory (before its count is published) and the output file.
+class LoadWriteThread {
+ public:
+  LoadWriteThread(platform::InputFile& file, std::uint8_t* into, std::size_t size,
+                  platform::OutputFile& out);
+  /// Ends the thread (as `Finish` does) if that was not done.
+  ~LoadWriteThread();
+  LoadWriteThread(const LoadWriteThread&) = delete;
+  LoadWriteThread& operator=(const LoadWriteThread&) = delete;
+
+  /// The count of bytes loaded so far.
+  const std::atomic<std::size_t>* progress() const { return &loaded_; }
+
+  /// Queues [data, data + size) to be written after what is queued already. The bytes must stay
+  /// as they are until they are written (see `WaitIdle`).
+  void Enqueue(const std::uint8_t* data, std::size_t size);
+  /// Waits until everything queued is written (or dropped after a failed write).
+  void WaitIdle();
+  /// Writes what is queued, then ends the thread. Sets the reason of a failed read or of a
+  /// failed write, and returns false, when either failed.
+  bool Finish(platform::Reason& read_why, platform::Reason& write_why);
+
+ private:
+  struct Job {
+    const std::uint8_t* data;
+    std::size_t size;
+  };
+
+  void Run(platform::InputFile& file, std::uint8_t* into, std::size_t size);
+  void Load(platform::InputFile& file, std::uint8_t* into, std::size_t size);
+  void WriteQueued();
+  void Join();
+
+  platform::OutputFile& out_;
+  std::atomic<std::size_t> loaded_{0};
+  platform::Reason read_why_;   // set by the thread, read after it ended
+  platform::Reason write_why_;  // likewise
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Job> queue_;
+  bool closing_ = false;
+  std::thread thread_;
+};
+
+/// The output file as a stream; remembers why the first failed write failed. One serves a whole
+/// batch, so that its buffer is allocated once. With a `LoadWriteThread`, stable stretches are
+/// left to that thread to write, and everything else waits until it has caught up, so the bytes
+/// reach the file in order.
+class OutputFileStream : public OutputStream {
+ public:
+  /// Starts on `file`, as if new; `writer` may be null.
+  void Attach(platform::OutputFile& file, LoadWriteThread* writer);
+  const platform::Reason& why() const { return why_; }
+
+  void WriteStable(const std::uint8_t* data, std::size_t size) override;
+
+ protected:
+  bool Sink(const std::uint8_t* data, std::size_t size) override;
+
+ private:
+  platform::OutputFile* file_ = nullptr;
+  LoadWriteThread* writer_ = nullptr;
+  platform::Reason why_;
+};
+
+}  // namespace ruxa
+
+#endif  // RUXA_DRIVER_LOAD_WRITE_THREAD_H_
