@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the document converter, as they are and made into a recognised
 // document (padded past the layout marker, which is set), and checks the output's properties
-// and that it equals the byte-by-byte model of the format.
+// and that it equals the byte-by-byte model of the format, whole and while it loads.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -9,6 +9,7 @@
 #include "doc2Ruxa/doc_converter.h"
 #include "driver/vector_kernel.h"
 #include "reference.h"
+#include "stepped_load.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ void Check(std::vector<std::uint8_t> doc, std::uint64_t slack) {
                                   : model.file.size() - std::min<std::uint64_t>(slack - 1, 1);
   StringOutputStream out, console;
   SourceBuffer source{doc.data(), doc.size()};
+  const std::vector<std::uint8_t> original = doc;
   const ConvertOutcome outcome = DocConverter(out, console).Convert(source, bound);
   const std::string& file = out.str();
   if (model.file.size() > bound) {
@@ -38,6 +40,16 @@ void Check(std::vector<std::uint8_t> doc, std::uint64_t slack) {
   }
   FUZZ_CHECK(file == model.file);
   FUZZ_CHECK(console.str() == model.console);
+  // The same document while it loads, in steps the document chooses.
+  const std::size_t choice = original.empty() ? 0 : original.back() % 72;
+  const std::vector<std::size_t> plan =
+      choice < 70 ? std::vector<std::size_t>{choice + 1}
+                  : std::vector<std::size_t>{original.size() > 5 ? original.size() - 5 : 1, 1};
+  const auto stepped = testing::ConvertStepped(
+      original, plan, [bound](SourceBuffer& source, OutputStream& out, OutputStream& echo) {
+        DocConverter(out, echo).Convert(source, bound);
+      });
+  FUZZ_CHECK(stepped.first == file && stepped.second == console.str());
 }
 
 void CheckAll(const std::uint8_t* data, std::size_t size) {

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the HTML converter in both run modes and checks the output's
 // properties, and that it equals the byte-by-byte model of the format, with every block scanner
-// the processor can run.
+// the processor can run, whole and while the page loads.
 #include <string>
 #include <vector>
 
@@ -8,6 +8,16 @@
 #include "driver/vector_kernel.h"
 #include "html2Ruxa/html_converter.h"
 #include "reference.h"
+#include "stepped_load.h"
+
+namespace {
+// Steps of 1 to 70 bytes, or all but the last few bytes at once; the last byte chooses.
+std::vector<std::size_t> Plan(const std::uint8_t* data, std::size_t size) {
+  const std::size_t choice = size == 0 ? 0 : data[size - 1] % 72;
+  if (choice < 70) return {choice + 1};
+  return {size > 5 ? size - 5 : 1, choice == 70 ? 1u : 2u};
+}
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace ruxa;
@@ -42,6 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       FUZZ_CHECK(file == model.file);
       FUZZ_CHECK(console.str() == model.console);
+      // The same page while it loads, in steps the input chooses.
+      const auto stepped = testing::ConvertStepped(
+          std::vector<std::uint8_t>(data, data + size), Plan(data, size),
+          [mode](SourceBuffer& source, OutputStream& out, OutputStream& echo) {
+            ConvertHtml(source, out, echo, mode);
+          });
+      FUZZ_CHECK(stepped.first == model.file && stepped.second == model.console);
     }
   }
   return 0;

@@ -1,11 +1,13 @@
 #include "doc2Ruxa/doc_converter.h"
 
-#include "driver/vector_kernel.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "driver/vector_kernel.h"
+#include "fuzz/reference.h"
+#include "fuzz/stepped_load.h"
 
 namespace ruxa {
 namespace {
@@ -90,6 +92,70 @@ TEST(DocConverter, OutputBound) {
     EXPECT_EQ(console.str(), bound >= 5 ? "" : "Invalid doc file! \n");
   }
   EXPECT_EQ(DocConverter::OutputBound(1000), 16000u + (64u << 20));
+}
+
+// Documents of both layouts made of signatures (nested, cut, overlapping), terminators, zeros
+// and text, `size` bytes or a little more each.
+std::vector<std::vector<std::uint8_t>> Documents(int count, std::size_t size) {
+  const std::vector<std::uint8_t> kPieces[] = {{2, 0, 0xD9, 0},
+                                               {2, 'a', 0xD9},
+                                               {2, 0, 3, 0, 1, 0, 'x'},
+                                               {2, 'b', 3, 'c', 1},
+                                               {4},
+                                               {0x14},
+                                               {'t', 0, 'e', 0, 'x', 0},
+                                               {0, 0, 0, 0, 0, 0},
+                                               {2, 0, 3, 0, 1, 0, 0x14},
+                                               {'w', 'o', 'r', 'd'},
+                                               {2},
+                                               {0xD9, 3, 1}};
+  std::uint32_t seed = 7;
+  std::vector<std::vector<std::uint8_t>> docs;
+  for (int number = 0; number < count; ++number) {
+    std::vector<std::uint8_t> doc = Doc(kLayoutMarkerOffset + 1, number % 2 ? 'D' : '6');
+    while (doc.size() < size) {
+      seed = seed * 1664525 + 1013904223;
+      const auto& piece = kPieces[(seed >> 8) % std::size(kPieces)];
+      doc.insert(doc.end(), piece.begin(), piece.end());
+    }
+    docs.push_back(doc);
+  }
+  return docs;
+}
+
+std::pair<std::string, std::string> Convert(std::vector<std::uint8_t> doc) {
+  StringOutputStream out, console;
+  SourceBuffer source{doc.data(), doc.size()};
+  ConvertDoc(source, out, console, RunMode::Batch);
+  return {out.str(), console.str()};
+}
+
+// A document still loading gives the same bytes as a loaded one, however its bytes arrive, and
+// both are the model's.
+TEST(DocConverter, LoadingDocumentsGiveTheSameBytes) {
+  std::vector<std::vector<std::uint8_t>> docs = Documents(12, 4000);
+  docs.push_back(Documents(1, (std::size_t{1} << 20) + 5000)[0]);  // a megabyte at a time
+  for (std::size_t number = 0; number < docs.size(); ++number) {
+    const std::vector<std::uint8_t>& doc = docs[number];
+    const reference::Result model = reference::Doc(doc);
+    const bool large = doc.size() > 5000;
+    const auto plans = large ? std::vector<std::vector<std::size_t>>{{std::size_t{1} << 20}}
+                             : testing::StepPlans(doc.size());
+    for (const VectorKernel kernel : AvailableVectorKernels()) {
+      UseVectorKernel(kernel);
+      const auto whole = Convert(doc);
+      EXPECT_EQ(whole.first, model.file) << number;
+      for (const auto& plan : plans) {
+        const auto stepped = testing::ConvertStepped(
+            doc, plan, [](SourceBuffer& source, OutputStream& out, OutputStream& console) {
+              ConvertDoc(source, out, console, RunMode::Batch);
+            });
+        EXPECT_TRUE(stepped == whole)
+            << number << " kernel " << static_cast<int>(kernel) << " step " << plan[0];
+      }
+    }
+    UseVectorKernel(AvailableVectorKernels().back());
+  }
 }
 
 }  // namespace

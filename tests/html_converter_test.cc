@@ -6,6 +6,7 @@
 
 #include "driver/vector_kernel.h"
 #include "fuzz/reference.h"
+#include "fuzz/stepped_load.h"
 
 namespace ruxa {
 namespace {
@@ -76,14 +77,15 @@ TEST(HtmlConverter, OutputFiles) {
 }
 
 // Pages long enough for whole-block scanning, built from the pieces that change its course (at
-// block ends too): every scanner this processor runs gives the model's bytes in both modes.
-TEST(HtmlConverter, EveryScannerGivesTheModelsBytes) {
+// block ends too), `size` bytes or a little more each.
+std::vector<std::string> Pages(int count, std::size_t size) {
   const std::string kPieces[] = {"plain words ",
                                  "<p>",
                                  "</p>",
                                  "<a href=\"x\">",
                                  "&amp;",
                                  "&lt;b&gt;",
+                                 "&eacute;",
                                  "&nbsp;",
                                  "&x",
                                  "<br>",
@@ -95,33 +97,78 @@ TEST(HtmlConverter, EveryScannerGivesTheModelsBytes) {
                                  "</head>",
                                  "<he",
                                  "</h1>",
+                                 "<he/h<br />",  // the head erase cuts into a line-break tag
                                  "a > b",
                                  "<a <b>",
                                  std::string(1, '\0'),
                                  std::string(70, '\0'),
                                  "<!-- c -->",
                                  "<body text=\"#123456\" bgcolor=\"#abcdef\">",
+                                 "<bo" + std::string(90, ' ') + "xt=\"#654321",  // window's end
                                  std::string(90, 'w'),
                                  "\r\n",
                                  "r/>"};
   std::uint32_t seed = 1;
-  for (int page_number = 0; page_number < 40; ++page_number) {
+  std::vector<std::string> pages;
+  for (int page_number = 0; page_number < count; ++page_number) {
     std::string page;
-    while (page.size() < 3000) {
+    while (page.size() < size) {
       seed = seed * 1664525 + 1013904223;
       page += kPieces[(seed >> 8) % std::size(kPieces)];
     }
+    pages.push_back(page);
+  }
+  return pages;
+}
+
+std::pair<std::string, std::string> Convert(std::string page, RunMode mode) {
+  StringOutputStream out, console;
+  SourceBuffer source{reinterpret_cast<std::uint8_t*>(page.data()), page.size()};
+  ConvertHtml(source, out, console, mode);
+  return {out.str(), console.str()};
+}
+
+// Every scanner this processor runs gives the model's bytes in both modes.
+TEST(HtmlConverter, EveryScannerGivesTheModelsBytes) {
+  const std::vector<std::string> pages = Pages(40, 3000);
+  for (std::size_t number = 0; number < pages.size(); ++number) {
+    const std::string& page = pages[number];
     for (const RunMode mode : {RunMode::Batch, RunMode::Single}) {
       const reference::Result model = reference::Html(
           std::vector<std::uint8_t>(page.begin(), page.end()), mode == RunMode::Batch);
       for (const VectorKernel kernel : AvailableVectorKernels()) {
         UseVectorKernel(kernel);
-        std::string copy = page;
-        StringOutputStream out, console;
-        SourceBuffer source{reinterpret_cast<std::uint8_t*>(copy.data()), copy.size()};
-        ConvertHtml(source, out, console, mode);
-        EXPECT_EQ(out.str(), model.file) << page_number << " kernel " << static_cast<int>(kernel);
-        EXPECT_EQ(console.str(), model.console) << page_number;
+        const auto [file, console] = Convert(page, mode);
+        EXPECT_EQ(file, model.file) << number << " kernel " << static_cast<int>(kernel);
+        EXPECT_EQ(console, model.console) << number;
+      }
+      UseVectorKernel(AvailableVectorKernels().back());
+    }
+  }
+}
+
+// A page still loading gives the same bytes as a loaded one, however its bytes arrive: the
+// passes never look at bytes not yet loaded.
+TEST(HtmlConverter, LoadingPagesGiveTheSameBytes) {
+  std::vector<std::string> pages = Pages(12, 3000);
+  pages.push_back(Pages(1, (std::size_t{1} << 20) + 5000)[0]);  // loaded a megabyte at a time
+  for (std::size_t number = 0; number < pages.size(); ++number) {
+    const std::vector<std::uint8_t> page(pages[number].begin(), pages[number].end());
+    const bool large = page.size() > 5000;
+    const auto plans = large ? std::vector<std::vector<std::size_t>>{{std::size_t{1} << 20}}
+                             : testing::StepPlans(page.size());
+    for (const RunMode mode : {RunMode::Batch, RunMode::Single}) {
+      const auto whole = Convert(pages[number], mode);
+      for (const VectorKernel kernel : AvailableVectorKernels()) {
+        UseVectorKernel(kernel);
+        for (const auto& plan : plans) {
+          const auto stepped = testing::ConvertStepped(
+              page, plan, [&](SourceBuffer& source, OutputStream& out, OutputStream& console) {
+                ConvertHtml(source, out, console, mode);
+              });
+          EXPECT_TRUE(stepped == whole)
+              << number << " kernel " << static_cast<int>(kernel) << " step " << plan[0];
+        }
       }
       UseVectorKernel(AvailableVectorKernels().back());
     }

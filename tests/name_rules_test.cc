@@ -40,9 +40,10 @@ TEST(NameRules, MatchAndDerive) {
       // it would be.
       {"ab.h\xC3\xA9", NameUnits::Utf8, false, false, ""},
       {"ab.h\xC3\xA9", NameUnits::Bytes, true, false, "ab.htx"},
-      {"\xE4\xB8\xAD\xE6\x96\x87.htm", NameUnits::Utf8, true, false, "\xE4\xB8\xAD\xE6\x96\x87.htx"},
+      {"\xE4\xB8\xAD\xE6\x96\x87.htm", NameUnits::Utf8, true, false,
+       "\xE4\xB8\xAD\xE6\x96\x87.htx"},
       {"x.h\xF0\x9F\x93\x84z", NameUnits::Utf8, true, false, "x.htx"},  // four characters go
-      {"\xC3\xA9.h", NameUnits::Utf8, false, false, ""},                  // three characters
+      {"\xC3\xA9.h", NameUnits::Utf8, false, false, ""},                // three characters
       {"\xC3\xA9.doc", NameUnits::Utf8, false, true, ""},
       {"\xC3\xA9\xC3\xA9\xC3\xA9", NameUnits::Utf8, false, false, ""},
   };
@@ -67,7 +68,7 @@ TEST(WideText, NamesRoundTrip) {
       {u"\u4E2D\u6587", "\xE4\xB8\xAD\xE6\x96\x87"},
       {u"\U0001F4C4 note", "\xF0\x9F\x93\x84 note"},  // a surrogate pair: one character
       {std::u16string(1, char16_t{0xD800}) + u"x", "\xED\xA0\x80x"},  // a lone high surrogate
-      {std::u16string(1, char16_t{0xDC00}), "\xED\xB0\x80"},           // a lone low surrogate
+      {std::u16string(1, char16_t{0xDC00}), "\xED\xB0\x80"},          // a lone low surrogate
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(Utf8FromUtf16(c.utf16), c.utf8);
@@ -75,7 +76,10 @@ TEST(WideText, NamesRoundTrip) {
   }
   // Bytes that start no valid sequence: a stray continuation byte, an overlong form, a cut-off
   // sequence, a value past Unicode.
-  EXPECT_EQ(Utf16FromUtf8("a\x80" "b\xC0\xAF" "c\xE4\xB8"), u"a\uFFFDb\uFFFD\uFFFDc\uFFFD\uFFFD");
+  EXPECT_EQ(Utf16FromUtf8("a\x80"
+                          "b\xC0\xAF"
+                          "c\xE4\xB8"),
+            u"a\uFFFDb\uFFFD\uFFFDc\uFFFD\uFFFD");
   EXPECT_EQ(Utf16FromUtf8("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");
 }
 
@@ -91,8 +95,8 @@ TEST(WideText, CommandLine) {
       {"x \"my page.htm\"\t out", {"my page.htm", "out"}},
       {"x \"\"", {""}},
       {"x a\\\\b \\\\\"c d\" e", {"a\\\\b", "\\c d", "e"}},  // 2n backslashes, then a quote
-      {"x a\\\"b", {"a\"b"}},                               // 2n + 1: a quote of its own
-      {"x \"a\"\"b\"", {"a\"b"}},                           // "" inside quotes
+      {"x a\\\"b", {"a\"b"}},                                // 2n + 1: a quote of its own
+      {"x \"a\"\"b\"", {"a\"b"}},                            // "" inside quotes
       {"x \"open to the end", {"open to the end"}},
       {"x \xE4\xB8\xAD\xE6\x96\x87.htm", {"\xE4\xB8\xAD\xE6\x96\x87.htm"}},
   };

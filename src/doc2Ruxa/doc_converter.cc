@@ -46,6 +46,9 @@ constexpr Layout kLayoutD = {2, {0, 2, 0}, {0x02, 0xD9, 0}, 2, {0, 2, 0, 0}, 0x0
 constexpr Layout kLayout6 = {3, {0, 2, 4}, {0x02, 0x03, 0x01}, 4, {0, 2, 4, 6}, 0x14};
 // Every byte a signature erases lies within this many bytes from its start.
 constexpr std::size_t kReach = 7;
+// While the document is loading, a position is examined only once every byte its decision may
+// read or write is there: the last is the byte p + 6 that layout '6' erases.
+constexpr std::size_t kLookahead = kReach - 1;
 
 #if defined(__x86_64__)
 __attribute__((target("avx512f,avx512bw"))) std::size_t FindEither64(const std::uint8_t* b,
@@ -148,8 +151,8 @@ class RunScanner {
   // examined, with every byte a signature test or an erasure at them reaches: waits until there
   // is one.
   std::size_t Limit(std::size_t p) const {
-    const std::size_t loaded = source_.Loaded(p + 1 + kReach);
-    return loaded >= n_ ? n_ : loaded - kReach;
+    const std::size_t loaded = source_.Loaded(p + 1 + kLookahead);
+    return loaded >= n_ ? n_ : loaded - kLookahead;
   }
 
   bool ErasedOffset(std::size_t m) const {

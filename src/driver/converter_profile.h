@@ -17,13 +17,13 @@ using ConverterFn = ConvertOutcome (*)(SourceBuffer& source, OutputStream& out,
 
 /// Everything in which html2Ruxa and doc2Ruxa differ; the driver is the same code for both.
 struct ConverterProfile {
-  std::string_view name;                   ///< the program's name, for messages and --help
-  std::string_view summary;                ///< one line: what the program makes of what
-  std::string_view name_rule;              ///< for --help: which files a batch converts
-  std::string_view banner;                 ///< printed before each conversion
+  std::string_view name;       ///< the program's name, for messages and --help
+  std::string_view summary;    ///< one line: what the program makes of what
+  std::string_view name_rule;  ///< for --help: which files a batch converts
+  std::string_view banner;     ///< printed before each conversion
   bool (*matches_name)(std::string_view, NameUnits);  ///< which folder entries a batch converts
-  std::string_view output_extension;       ///< four bytes, written over the end of the input name
-  std::string_view batch_output_error;     ///< message when a batch cannot create an output
+  std::string_view output_extension;    ///< four bytes, written over the end of the input name
+  std::string_view batch_output_error;  ///< message when a batch cannot create an output
   ConverterFn convert;
 };
 

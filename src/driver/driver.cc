@@ -160,7 +160,7 @@ class Driver {
 
     SourceBuffer source{memory_.data(), size};
     std::optional<LoadWriteThread> load;
-    if (background) source.loaded = load.emplace(in, memory_.data(), size, out).progress();
+    if (background) source.loading = &load.emplace(in, memory_.data(), size, out);
     file_stream_.Attach(out, load ? &*load : nullptr);
     const ConvertOutcome outcome = profile_.convert(source, file_stream_, console_, mode);
     return Complete(out, load, outcome, input, output);
@@ -200,8 +200,7 @@ class Driver {
   // Writes out what is left, waits for the second thread, and puts the output in place: empty
   // when the converter rejected the input. A failed read or write leaves the old output.
   FileResult Complete(platform::OutputFile& out, std::optional<LoadWriteThread>& load,
-                      ConvertOutcome outcome, const std::string& input,
-                      const std::string& output) {
+                      ConvertOutcome outcome, const std::string& input, const std::string& output) {
     const bool flushed = file_stream_.Flush();
     platform::Reason read_why, queued_why, why;  // of the load, of its thread's writes, ours
     if (load) load->Finish(read_why, queued_why);

@@ -12,6 +12,15 @@ LoadWriteThread::~LoadWriteThread() {
   if (thread_.joinable()) Join();
 }
 
+std::size_t LoadWriteThread::WaitFor(std::size_t want) {
+  std::size_t now = loaded_.load(std::memory_order_acquire);
+  while (now < want) {
+    loaded_.wait(now, std::memory_order_acquire);
+    now = loaded_.load(std::memory_order_acquire);
+  }
+  return now;
+}
+
 void LoadWriteThread::Enqueue(const std::uint8_t* data, std::size_t size) {
   const std::lock_guard<std::mutex> lock(mutex_);
   queue_.push_back({data, size});

@@ -11,22 +11,23 @@
 
 #include "driver/output_stream.h"
 #include "driver/platform.h"
+#include "driver/source_buffer.h"
 
 namespace ruxa {
 
 /// A second thread for a large input, with two jobs done one after the other, so that the two
 /// cores share a conversion:
 ///   1. Load: reads `size` bytes of `file` (from where it stands) into `into`, a chunk at a
-///      time, publishing after each chunk how many bytes are there (`progress()`, with release
-///      order, so a converter that reads the count may read those bytes). A failed read, or a
-///      file that ends early, is remembered and publishes `size` all the same, so that nobody
-///      waits for bytes that will never come.
+///      time, publishing after each chunk how many bytes are there (`Now`, `WaitFor`; with
+///      release order, so a converter that reads the count may read those bytes). A failed
+///      read, or a file that ends early, is remembered and publishes `size` all the same, so
+///      that nobody waits for bytes that will never come.
 ///   2. Write: once the load is over, writes to `out`, in the order they were queued, the
 ///      stretches handed over by `Enqueue`; they may be queued at any time, also during the
 ///      load. After a failed write nothing more is written.
 /// The thread reads nothing but the file and the queued stretches, and writes nothing but the
 /// input memory (before its count is published) and the output file.
-class LoadWriteThread {
+class LoadWriteThread : public LoadCount {
  public:
   LoadWriteThread(platform::InputFile& file, std::uint8_t* into, std::size_t size,
                   platform::OutputFile& out);
@@ -35,8 +36,8 @@ class LoadWriteThread {
   LoadWriteThread(const LoadWriteThread&) = delete;
   LoadWriteThread& operator=(const LoadWriteThread&) = delete;
 
-  /// The count of bytes loaded so far.
-  const std::atomic<std::size_t>* progress() const { return &loaded_; }
+  std::size_t Now() override { return loaded_.load(std::memory_order_acquire); }
+  std::size_t WaitFor(std::size_t want) override;
 
   /// Queues [data, data + size) to be written after what is queued already. The bytes must stay
   /// as they are until they are written (see `WaitIdle`).

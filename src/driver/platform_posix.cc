@@ -337,8 +337,8 @@ void OutputFile::Discard() {
   struct stat st;
   // Written directly: only a regular file that is not the console's own (whose lines would go
   // too) is emptied.
-  if (way_ == Way::Direct && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-                              SameAsStandardStream(InfoOf(st).id))) {
+  if (way_ == Way::Direct &&
+      (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || SameAsStandardStream(InfoOf(st).id))) {
     return;
   }
   (void)!::ftruncate(fd, 0);

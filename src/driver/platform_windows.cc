@@ -179,7 +179,7 @@ std::string ConsoleName(const std::string& name) {
       ::WideCharToMultiByte(code_page, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
   std::string shown(static_cast<std::size_t>(std::max(length, 0)), '\0');
   if (length <= 0 || ::WideCharToMultiByte(code_page, 0, wide.data(), size, shown.data(), length,
-                                            nullptr, nullptr) != length) {
+                                           nullptr, nullptr) != length) {
     return name;
   }
   return shown;
@@ -232,9 +232,10 @@ InputFile::~InputFile() {
 
 bool InputFile::Open(const std::string& path, bool /*nonblocking*/, Reason& why) {
   // Folders open too, so that they can be told apart from files that cannot be opened.
-  const HANDLE handle = ::CreateFileW(
-      SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  const HANDLE handle =
+      ::CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     why = LastWhy();
     return false;
@@ -338,9 +339,8 @@ OutputFile::Created OutputFile::Create(const std::string& path, Links links, con
 }
 
 bool OutputFile::OpenInPlace(Reason& why) {
-  const HANDLE handle =
-      ::CreateFileW(SystemPath(target_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                    TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle = ::CreateFileW(SystemPath(target_).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                      nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     why = LastWhy();
     return false;

@@ -1,7 +1,6 @@
 #ifndef RUXA_DRIVER_SOURCE_BUFFER_H_
 #define RUXA_DRIVER_SOURCE_BUFFER_H_
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -11,32 +10,36 @@ namespace ruxa {
 /// named file into another. The HTML converter behaves slightly differently in each.
 enum class RunMode { Batch, Single };
 
+/// How far an input that is still loading has come. The driver's loading thread is one; tests
+/// give the bytes in chosen steps.
+class LoadCount {
+ public:
+  virtual ~LoadCount() = default;
+  /// The count of bytes loaded so far; never waits.
+  virtual std::size_t Now() = 0;
+  /// Waits until at least `want` bytes are loaded (`want` is at most the input's size) and
+  /// returns the count, which may be more. Bytes below it may be read from then on.
+  virtual std::size_t WaitFor(std::size_t want) = 0;
+};
+
 /// The whole content of one input file. The driver owns the storage; a converter may rewrite
 /// bytes in place (a byte set to zero counts as erased) but must stay within [0, size).
 ///
 /// A large file may still be loading when the converter starts, so that reading and converting
-/// overlap: a converter reads no byte at or past `Loaded(want)` before calling it.
+/// overlap: a converter reads or writes no byte at or past `Loaded(want)` before calling it.
 struct SourceBuffer {
   std::uint8_t* data = nullptr;
   std::size_t size = 0;
-  /// While the input is loading, the count of bytes loaded so far; null when all are there.
-  const std::atomic<std::size_t>* loaded = nullptr;
+  /// While the input is loading, how far it has come; null when every byte is there.
+  LoadCount* loading = nullptr;
 
   /// Whether every byte is loaded; never waits.
-  bool IsLoaded() const {
-    return loaded == nullptr || loaded->load(std::memory_order_acquire) >= size;
-  }
+  bool IsLoaded() const { return loading == nullptr || loading->Now() >= size; }
 
   /// Waits until min(want, size) bytes are loaded; returns how many are (at least that many).
   std::size_t Loaded(std::size_t want) const {
-    if (loaded == nullptr) return size;
-    want = want < size ? want : size;
-    std::size_t now = loaded->load(std::memory_order_acquire);
-    while (now < want) {
-      loaded->wait(now, std::memory_order_acquire);
-      now = loaded->load(std::memory_order_acquire);
-    }
-    return now;
+    if (loading == nullptr) return size;
+    return loading->WaitFor(want < size ? want : size);
   }
 };
 

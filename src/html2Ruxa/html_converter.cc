@@ -120,10 +120,16 @@ std::size_t SkipZeros(const std::uint8_t* b, std::size_t i, std::size_t n) {
   return i;
 }
 
-// Bytes a decision at one position may look ahead: the colour window and its pattern (111), a
-// line-break tag (6), an entity (8). While the page is loading, positions are examined only
-// when this much follows them in memory.
-constexpr std::size_t kLookahead = 128;
+// While the page is loading, a position is examined only once every byte its decision may read
+// is there: each pass stops this many bytes short of the loaded count.
+//   colour pass: the window of a "<bo" reads up to 109 bytes past its '<' (a pattern 99 bytes
+//     on, and the ten bytes of the pattern's tail and digits after that);
+//   text pass: the block cursor reads the whole 64-byte block of each position it examines, up
+//     to 63 bytes past it; every rule looks less far (an entity 7, a line-break tag 5, the test
+//     of a line-break tag cut by the head erase 9).
+constexpr std::size_t kColourLookahead =
+    kColourWindow - 1 + kTextColourTail.size() + kColourDigits - 1;
+constexpr std::size_t kTextLookahead = 63;
 
 // The colour pass over [0, n), in steps: `Cover(upto)` examines every "<bo" that starts before
 // `upto`. It only reads the page, and writes its fields to the output as it finds them.
@@ -135,8 +141,8 @@ class ColourScanner {
   void Cover(std::size_t upto) {
     if (upto <= next_) return;
     // Ahead of what was asked, as far as the loaded bytes allow, so as to come back seldom.
-    const std::size_t loaded = source_.Loaded(std::min(upto, n_) + kLookahead);
-    upto = loaded >= n_ ? n_ : std::max(upto, loaded - kLookahead);
+    const std::size_t loaded = source_.Loaded(std::min(upto, n_) + kColourLookahead);
+    upto = loaded >= n_ ? n_ : std::max(upto, loaded - kColourLookahead);
     // Every "<bo" opens a window of its own; windows may overlap, and an attribute inside two of
     // them is written twice. The colour bytes are copied as they are, unchecked.
     // A "<bo" needs its three bytes inside the page.
@@ -333,8 +339,8 @@ void HtmlConverter::WriteText(const BlockKernels& kernels, const SourceBuffer& s
   const auto search = [&](std::size_t from, auto find) {
     for (;;) {
       if (from >= limit && limit < n) {
-        const std::size_t loaded = source.Loaded(from + 1 + kLookahead);
-        limit = loaded >= n ? n : loaded - kLookahead;
+        const std::size_t loaded = source.Loaded(from + 1 + kTextLookahead);
+        limit = loaded >= n ? n : loaded - kTextLookahead;
       }
       const std::size_t hit = find(b, from, limit);
       if (hit < limit || limit == n) return hit;
