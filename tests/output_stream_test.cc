@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "driver/vector_kernel.h"
+
 namespace ruxa {
 namespace {
 
@@ -18,13 +20,45 @@ TEST(OutputStream, WriteNonZeroDropsExactlyTheZeros) {
                                 text16.substr(1),
                                 mixed,
                                 std::string(300000, 'y') + text16 + mixed};  // crosses drains
-  for (const std::string& data : kCases) {
-    StringOutputStream out;
-    out.WriteNonZero(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
-    std::string expected = data;
-    std::erase(expected, '\0');
-    EXPECT_EQ(out.str(), expected) << data.size();
+  for (const VectorKernel kernel : AvailableVectorKernels()) {
+    UseVectorKernel(kernel);
+    for (const std::string& data : kCases) {
+      StringOutputStream out;
+      const std::size_t kept =
+          out.WriteNonZero(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+      std::string expected = data;
+      std::erase(expected, '\0');
+      EXPECT_EQ(out.str(), expected) << data.size() << " kernel " << static_cast<int>(kernel);
+      EXPECT_EQ(kept, expected.size());
+    }
   }
+  UseVectorKernel(AvailableVectorKernels().back());
+}
+
+// In place, and into a separate buffer: nothing is written at or past `to + size`.
+TEST(OutputStream, CompactNonZeroStaysWithinItsRange) {
+  for (const VectorKernel kernel : AvailableVectorKernels()) {
+    UseVectorKernel(kernel);
+    for (std::size_t size : {0, 1, 15, 16, 17, 63, 64, 65, 130}) {
+      std::string data;
+      for (std::size_t i = 0; i < size; ++i)
+        data += static_cast<char>(i % 3 == 0 ? 0 : 'a' + i % 26);
+      std::string expected = data;
+      std::erase(expected, '\0');
+      std::string in_place = data + "#";
+      const std::size_t kept =
+          CompactNonZero(reinterpret_cast<std::uint8_t*>(in_place.data()),
+                         reinterpret_cast<const std::uint8_t*>(in_place.data()), size);
+      EXPECT_EQ(in_place.substr(0, kept), expected) << size;
+      EXPECT_EQ(in_place.back(), '#') << size << " kernel " << static_cast<int>(kernel);
+      std::string apart(size + 1, '#');
+      CompactNonZero(reinterpret_cast<std::uint8_t*>(apart.data()),
+                     reinterpret_cast<const std::uint8_t*>(data.data()), size);
+      EXPECT_EQ(apart.substr(0, kept), expected);
+      EXPECT_EQ(apart.back(), '#') << size;
+    }
+  }
+  UseVectorKernel(AvailableVectorKernels().back());
 }
 
 }  // namespace

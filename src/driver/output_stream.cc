@@ -11,7 +11,8 @@
 
 namespace ruxa {
 
-OutputStream::OutputStream() : buffer_(new std::uint8_t[kCapacity]) {}
+OutputStream::OutputStream(std::size_t capacity)
+    : capacity_(capacity), buffer_(new std::uint8_t[capacity]) {}
 
 void OutputStream::Drain() {
   if (used_ > 0 && ok_) ok_ = Sink(buffer_.get(), used_);
@@ -24,7 +25,7 @@ bool OutputStream::Flush() {
 }
 
 void OutputStream::WriteLong(const std::uint8_t* data, std::size_t size) {
-  if (size >= kCapacity) {
+  if (size >= capacity_) {
     // A long run goes straight to the sink rather than through the buffer.
     Drain();
     if (ok_) ok_ = Sink(data, size);
@@ -99,8 +100,8 @@ std::size_t OutputStream::WriteNonZero(const std::uint8_t* data, std::size_t siz
   constexpr std::size_t kMinRoom = 4096;
   std::size_t total = 0;
   while (size > 0) {
-    if (kCapacity - used_ < kMinRoom) Drain();
-    const std::size_t chunk = std::min(size, kCapacity - used_);
+    if (capacity_ - used_ < kMinRoom) Drain();
+    const std::size_t chunk = std::min(size, capacity_ - used_);
     const std::size_t kept = CompactNonZero(buffer_.get() + used_, data, chunk);
     used_ += kept;
     total += kept;

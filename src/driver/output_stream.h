@@ -12,8 +12,7 @@ namespace ruxa {
 
 /// Copies the bytes of [from, from + size) that are not zero to `to`, in order, and returns their
 /// count. `to` may be `from` or lie before it (compaction in place); otherwise the two ranges
-/// must not overlap. Up to 16 bytes past the last one kept may be overwritten, never past
-/// `to + size`.
+/// must not overlap. The bytes from the last one kept up to `to + size` may be overwritten.
 std::size_t CompactNonZero(std::uint8_t* to, const std::uint8_t* from, std::size_t size);
 
 /// A buffered byte stream. Converters write whole runs through it; it hands them to the sink in
@@ -21,14 +20,15 @@ std::size_t CompactNonZero(std::uint8_t* to, const std::uint8_t* from, std::size
 /// callers check `ok()` (or the result of `Flush()`) once at the end instead of after each write.
 class OutputStream {
  public:
-  OutputStream();
+  /// A stream whose buffer holds `capacity` bytes (at least 4096).
+  explicit OutputStream(std::size_t capacity = 256 * 1024);
   virtual ~OutputStream() = default;
   OutputStream(const OutputStream&) = delete;
   OutputStream& operator=(const OutputStream&) = delete;
 
   void Write(const std::uint8_t* data, std::size_t size) {
     // Short runs, the common case, are copied here; the rest goes out of line.
-    if (size <= kCapacity - used_ && size < kCapacity) {
+    if (size <= capacity_ - used_ && size < capacity_) {
       if (size != 0) std::memcpy(buffer_.get() + used_, data, size);
       used_ += size;
     } else {
@@ -39,7 +39,7 @@ class OutputStream {
     Write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
   }
   void Put(std::uint8_t byte) {
-    if (used_ == kCapacity) Drain();
+    if (used_ == capacity_) Drain();
     buffer_[used_++] = byte;
   }
   /// Writes [data, data + size), bytes that stay as they are in memory until the stream is
@@ -62,18 +62,20 @@ class OutputStream {
   }
 
  private:
-  static constexpr std::size_t kCapacity = 256 * 1024;
   void Drain();
   void WriteLong(const std::uint8_t* data, std::size_t size);
 
+  const std::size_t capacity_;
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::size_t used_ = 0;
   bool ok_ = true;
 };
 
-/// Collects everything in memory; for tests and tools.
+/// Collects everything in memory; for tests and tools. Its buffer is small, so that making many
+/// of them costs little and their drains are reached by short texts.
 class StringOutputStream : public OutputStream {
  public:
+  StringOutputStream() : OutputStream(16 * 1024) {}
   /// Flushes and returns all bytes written so far.
   const std::string& str() {
     Flush();

@@ -48,11 +48,6 @@ struct FileInfo {
   std::uint64_t size = 0;  ///< bytes, for a regular file
 };
 
-/// Describes `path`, following symbolic links unless `follow_links` is false (a link is then
-/// described itself). A path that does not exist gives kind Missing and true; any other failure
-/// gives false and the reason.
-bool Describe(const std::string& path, bool follow_links, FileInfo& info, Reason& why);
-
 /// Memory for one input at a time, kept across a batch and grown as inputs need.
 class InputMemory {
  public:

@@ -130,20 +130,6 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 
 std::string ConsoleName(const std::string& name) { return name; }
 
-bool Describe(const std::string& path, bool follow_links, FileInfo& info, Reason& why) {
-  struct stat st;
-  if ((follow_links ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) {
-    if (errno != ENOENT) {
-      why = Why(errno);
-      return false;
-    }
-    info = FileInfo{};
-    return true;
-  }
-  info = InfoOf(st);
-  return true;
-}
-
 InputMemory::~InputMemory() {
   if (data_ != nullptr) ::munmap(data_, capacity_);
 }

@@ -185,7 +185,12 @@ std::string ConsoleName(const std::string& name) {
   return shown;
 }
 
-bool Describe(const std::string& path, bool follow_links, FileInfo& info, Reason& why) {
+namespace {
+
+// Describes `path`, following symbolic links unless `follow_links` is false (a link is then
+// described itself). A path that does not exist gives kind Missing and true; any other failure
+// gives false and the reason.
+bool DescribePath(const std::string& path, bool follow_links, FileInfo& info, Reason& why) {
   const HANDLE handle = OpenToDescribe(path, follow_links);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
@@ -205,6 +210,8 @@ bool Describe(const std::string& path, bool follow_links, FileInfo& info, Reason
   ::CloseHandle(handle);
   return true;
 }
+
+}  // namespace
 
 InputMemory::~InputMemory() {
   if (data_ != nullptr) ::VirtualFree(data_, 0, MEM_RELEASE);
@@ -264,7 +271,7 @@ OutputFile::Created OutputFile::Create(const std::string& path, Links links, con
                                        Reason& why) {
   const bool follow = links == Links::Follow;
   FileInfo info;
-  if (!platform::Describe(path, follow, info, why)) return Created::No;
+  if (!DescribePath(path, follow, info, why)) return Created::No;
   target_ = path;
   if (info.kind == FileKind::Directory) {
     why = "Is a directory";
@@ -272,7 +279,7 @@ OutputFile::Created OutputFile::Create(const std::string& path, Links links, con
   }
   FileInfo linked;
   if ((info.kind != FileKind::Missing && info.id == input) ||
-      (info.kind == FileKind::Link && platform::Describe(path, true, linked, why) &&
+      (info.kind == FileKind::Link && DescribePath(path, true, linked, why) &&
        linked.kind != FileKind::Missing && linked.id == input)) {
     why = "it is the input file";
     return Created::IsInput;
