@@ -7,7 +7,7 @@
 
 #include "check.h"
 #include "doc2Ruxa/doc_converter.h"
-#include "driver/vector_kernel.h"
+#include "kernels/kernels.h"
 #include "reference.h"
 #include "stepped_load.h"
 

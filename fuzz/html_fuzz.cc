@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "check.h"
-#include "driver/vector_kernel.h"
 #include "html2Ruxa/html_converter.h"
+#include "kernels/kernels.h"
 #include "reference.h"
 #include "stepped_load.h"
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/vector_kernel.h"
 #include "fuzz/reference.h"
 #include "fuzz/stepped_load.h"
+#include "kernels/kernels.h"
 
 namespace ruxa {
 namespace {

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "driver/vector_kernel.h"
 #include "fuzz/reference.h"
 #include "fuzz/stepped_load.h"
+#include "kernels/kernels.h"
 
 namespace ruxa {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "driver/vector_kernel.h"
+#include "kernels/kernels.h"
 
 namespace ruxa {
 namespace {
@@ -35,27 +35,42 @@ TEST(OutputStream, WriteNonZeroDropsExactlyTheZeros) {
   UseVectorKernel(AvailableVectorKernels().back());
 }
 
-// In place, and into a separate buffer: nothing is written at or past `to + size`.
+// In place, and into a separate buffer, on every kernel: the bytes kept, and nothing written
+// at or past `to + size`. Blocks without zeros, of 16-bit text, of zeros alone, and mixed.
 TEST(OutputStream, CompactNonZeroStaysWithinItsRange) {
+  const auto byte = [](int kind, std::size_t i) -> char {
+    switch (kind) {
+      case 0:
+        return static_cast<char>('a' + i % 26);
+      case 1:
+        return i % 2 ? 0 : static_cast<char>('a' + i % 26);
+      case 2:
+        return 0;
+      default:
+        return i % 3 == 0 ? 0 : static_cast<char>('a' + i % 26);
+    }
+  };
   for (const VectorKernel kernel : AvailableVectorKernels()) {
     UseVectorKernel(kernel);
-    for (std::size_t size : {0, 1, 15, 16, 17, 63, 64, 65, 130}) {
-      std::string data;
-      for (std::size_t i = 0; i < size; ++i)
-        data += static_cast<char>(i % 3 == 0 ? 0 : 'a' + i % 26);
-      std::string expected = data;
-      std::erase(expected, '\0');
-      std::string in_place = data + "#";
-      const std::size_t kept =
-          CompactNonZero(reinterpret_cast<std::uint8_t*>(in_place.data()),
-                         reinterpret_cast<const std::uint8_t*>(in_place.data()), size);
-      EXPECT_EQ(in_place.substr(0, kept), expected) << size;
-      EXPECT_EQ(in_place.back(), '#') << size << " kernel " << static_cast<int>(kernel);
-      std::string apart(size + 1, '#');
-      CompactNonZero(reinterpret_cast<std::uint8_t*>(apart.data()),
-                     reinterpret_cast<const std::uint8_t*>(data.data()), size);
-      EXPECT_EQ(apart.substr(0, kept), expected);
-      EXPECT_EQ(apart.back(), '#') << size;
+    const auto compact = ActiveKernels().compact_nonzero;
+    for (int kind = 0; kind < 4; ++kind) {
+      for (const std::size_t size : {0, 1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 130}) {
+        std::string data;
+        for (std::size_t i = 0; i < size; ++i) data += byte(kind, i);
+        std::string expected = data;
+        std::erase(expected, '\0');
+        std::string in_place = data + "#";
+        const std::size_t kept =
+            compact(reinterpret_cast<std::uint8_t*>(in_place.data()),
+                    reinterpret_cast<const std::uint8_t*>(in_place.data()), size);
+        EXPECT_EQ(in_place.substr(0, kept), expected) << size;
+        EXPECT_EQ(in_place.back(), '#') << size << " kernel " << static_cast<int>(kernel);
+        std::string apart(size + 1, '#');
+        compact(reinterpret_cast<std::uint8_t*>(apart.data()),
+                reinterpret_cast<const std::uint8_t*>(data.data()), size);
+        EXPECT_EQ(apart.substr(0, kept), expected);
+        EXPECT_EQ(apart.back(), '#') << size;
+      }
     }
   }
   UseVectorKernel(AvailableVectorKernels().back());

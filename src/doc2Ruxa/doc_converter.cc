@@ -6,11 +6,7 @@
 #include <vector>
 
 #include "driver/name_rules.h"
-#include "driver/vector_kernel.h"
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
+#include "kernels/kernels.h"
 
 namespace ruxa {
 
@@ -50,50 +46,6 @@ constexpr std::size_t kReach = 7;
 // read or write is there: the last is the byte p + 6 that layout '6' erases.
 constexpr std::size_t kLookahead = kReach - 1;
 
-#if defined(__x86_64__)
-__attribute__((target("avx512f,avx512bw"))) std::size_t FindEither64(const std::uint8_t* b,
-                                                                     std::size_t i, std::size_t n,
-                                                                     std::uint8_t x,
-                                                                     std::uint8_t y) {
-  const __m512i vx = _mm512_set1_epi8(static_cast<char>(x));
-  const __m512i vy = _mm512_set1_epi8(static_cast<char>(y));
-  for (; i + 64 <= n; i += 64) {
-    const __m512i v = _mm512_loadu_si512(b + i);
-    const std::uint64_t mask = _mm512_cmpeq_epi8_mask(v, vx) | _mm512_cmpeq_epi8_mask(v, vy);
-    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctzll(mask));
-  }
-  return i;
-}
-#endif
-
-// Position of the first byte in [i, n) equal to `x` or `y`, or n.
-std::size_t FindEither(const std::uint8_t* b, std::size_t i, std::size_t n, std::uint8_t x,
-                       std::uint8_t y) {
-  const VectorKernel kernel = ActiveVectorKernel();
-#if defined(__x86_64__)
-  if (kernel == VectorKernel::Avx512) {
-    i = FindEither64(b, i, n, x, y);
-    if (i + 64 <= n) return i;
-  }
-#endif
-#if defined(__SSE2__)
-  if (kernel != VectorKernel::Portable) {
-    const __m128i vx = _mm_set1_epi8(static_cast<char>(x));
-    const __m128i vy = _mm_set1_epi8(static_cast<char>(y));
-    for (; i + 16 <= n; i += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-      const int mask =
-          _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, vx), _mm_cmpeq_epi8(v, vy)));
-      if (mask != 0) {
-        return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-      }
-    }
-  }
-#endif
-  while (i < n && b[i] != x && b[i] != y) ++i;
-  return i;
-}
-
 // The runs that start within one stretch up to a terminator overlap: each is the tail of the
 // one before it. Walking every run byte by byte would cost the stretch's length once per
 // signature, and stretches of zeros can be gigabytes long in a sparse file. So the first run is
@@ -107,7 +59,8 @@ class RunScanner {
  public:
   RunScanner(const SourceBuffer& source, const Layout& layout, OutputStream& out,
              std::uint64_t max_output)
-      : source_(source),
+      : kernels_(ActiveKernels()),
+        source_(source),
         b_(source.data),
         n_(source.size),
         layout_(layout),
@@ -186,7 +139,7 @@ class RunScanner {
     std::size_t q = s;
     for (;;) {
       const std::size_t limit = Limit(q);
-      const std::size_t e = FindEither(b_, q, limit, kSignatureStart, layout_.terminator);
+      const std::size_t e = kernels_.find_either(b_, q, limit, kSignatureStart, layout_.terminator);
       Consume(q, e);
       q = e;
       if (q == limit && limit < n_) continue;
@@ -209,7 +162,9 @@ class RunScanner {
   void Consume(std::size_t from, std::size_t to) {
     if (from == to) return;
     written_ += out_.WriteNonZero(b_ + from, to - from);
-    if (!pending_.empty()) c_size_ += CompactNonZero(b_ + c_start_ + c_size_, b_ + from, to - from);
+    if (!pending_.empty()) {
+      c_size_ += kernels_.compact_nonzero(b_ + c_start_ + c_size_, b_ + from, to - from);
+    }
   }
 
   bool AddPending(std::size_t q) {
@@ -281,6 +236,7 @@ class RunScanner {
     }
   }
 
+  const Kernels& kernels_;
   const SourceBuffer& source_;
   std::uint8_t* const b_;
   const std::size_t n_;

@@ -10,11 +10,6 @@
 
 namespace ruxa {
 
-/// Copies the bytes of [from, from + size) that are not zero to `to`, in order, and returns their
-/// count. `to` may be `from` or lie before it (compaction in place); otherwise the two ranges
-/// must not overlap. The bytes from the last one kept up to `to + size` may be overwritten.
-std::size_t CompactNonZero(std::uint8_t* to, const std::uint8_t* from, std::size_t size);
-
 /// A buffered byte stream. Converters write whole runs through it; it hands them to the sink in
 /// large blocks. The first sink failure is remembered, and everything after it is dropped, so
 /// callers check `ok()` (or the result of `Flush()`) once at the end instead of after each write.

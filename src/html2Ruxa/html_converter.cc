@@ -8,10 +8,6 @@
 #include "driver/name_rules.h"
 #include "html2Ruxa/block_scan.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace ruxa {
 
 const ConverterProfile kHtmlProfile = {
@@ -105,21 +101,6 @@ std::size_t FindSlash(const std::uint8_t* b, std::size_t i, std::size_t n) {
                           : static_cast<std::size_t>(static_cast<const std::uint8_t*>(slash) - b);
 }
 
-// Position of the first non-zero byte at or after i, or n. Erased or padded stretches can be
-// long (sparse files), so they are skipped a block at a time.
-std::size_t SkipZeros(const std::uint8_t* b, std::size_t i, std::size_t n) {
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  for (; i + 16 <= n; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)) ^ 0xFFFF;
-    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-  }
-#endif
-  while (i < n && b[i] == 0) ++i;
-  return i;
-}
-
 // While the page is loading, a position is examined only once every byte its decision may read
 // is there: each pass stops this many bytes short of the loaded count.
 //   colour pass: the window of a "<bo" reads up to 109 bytes past its '<' (a pattern 99 bytes
@@ -135,7 +116,7 @@ constexpr std::size_t kTextLookahead = 63;
 // `upto`. It only reads the page, and writes its fields to the output as it finds them.
 class ColourScanner {
  public:
-  ColourScanner(const BlockKernels& kernels, const SourceBuffer& source, OutputStream& out)
+  ColourScanner(const Kernels& kernels, const SourceBuffer& source, OutputStream& out)
       : kernels_(kernels), source_(source), b_(source.data), n_(source.size), out_(out) {}
 
   void Cover(std::size_t upto) {
@@ -178,7 +159,7 @@ class ColourScanner {
   }
 
  private:
-  const BlockKernels& kernels_;
+  const Kernels& kernels_;
   const SourceBuffer& source_;
   const std::uint8_t* const b_;
   const std::size_t n_;
@@ -211,7 +192,7 @@ class StreamSink {
 // after every colour window that holds it has been examined.
 class CompactSink {
  public:
-  CompactSink(const BlockKernels& kernels, const SourceBuffer& source, ColourScanner& colour,
+  CompactSink(const Kernels& kernels, const SourceBuffer& source, ColourScanner& colour,
               OutputStream& out)
       : compress_(kernels.compress),
         source_(source),
@@ -292,7 +273,7 @@ class CompactSink {
 
 void HtmlConverter::Convert(const SourceBuffer& source) {
   out_.Write(kMagic);
-  const BlockKernels kernels = ActiveBlockKernels();
+  const Kernels& kernels = ActiveKernels();
   ColourScanner colour(kernels, source, out_);
   if (mode_ == RunMode::Single) {
     colour.Finish();
@@ -321,7 +302,7 @@ void HtmlConverter::Convert(const SourceBuffer& source) {
 // An erase whose end never comes runs to the end of the page. While the page is still loading,
 // every search stops where the loaded bytes end and waits for more.
 template <class Sink>
-void HtmlConverter::WriteText(const BlockKernels& kernels, const SourceBuffer& source, Sink& sink) {
+void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source, Sink& sink) {
   std::uint8_t* const b = source.data;  // batch mode rewrites its own blocks in place
   const std::size_t n = source.size;
   const bool batch = mode_ == RunMode::Batch;
@@ -466,13 +447,12 @@ void HtmlConverter::WriteText(const BlockKernels& kernels, const SourceBuffer& s
     next_fast = (pos & ~std::size_t{63}) + 64;
     return pos;
   };
-  const bool fast = batch && kernels.tags != nullptr;
 
   std::size_t run = 0;  // start of the stretch of bytes not yet written
   std::size_t i = 0;
   for (;;) {
     if constexpr (std::is_same_v<Sink, CompactSink>) {
-      if (fast && i >= next_fast && i < limit) {
+      if (batch && i >= next_fast && i < limit) {
         sink.Write(b + run, i - run);
         bool in_tag;
         i = fast_blocks(i, in_tag);
@@ -494,7 +474,7 @@ void HtmlConverter::WriteText(const BlockKernels& kernels, const SourceBuffer& s
     } else {
       sink.Write(b + run, i - run);
       if (c == 0) {
-        i = search(i, SkipZeros);
+        i = search(i, kernels.skip_zeros);
       } else if (c == '>') {
         ++i;
       } else if (const std::size_t length = batch ? BreakTagLength(b, n, i) : 0) {

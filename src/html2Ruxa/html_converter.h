@@ -32,7 +32,7 @@ class HtmlConverter {
 
  private:
   template <class Sink>
-  void WriteText(const BlockKernels& kernels, const SourceBuffer& source, Sink& sink);
+  void WriteText(const Kernels& kernels, const SourceBuffer& source, Sink& sink);
 
   OutputStream& out_;
   OutputStream& console_;

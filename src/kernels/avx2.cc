@@ -1,0 +1,159 @@
+// The kernels with AVX2: 32 bytes per instruction. Each mask is worked out in vector registers
+// and moved out once per 32 bytes.
+#include "kernels/implementations.h"
+
+#if defined(RUXA_X86)
+#include <immintrin.h>
+
+#define RUXA_AVX2 __attribute__((target("avx2,bmi,popcnt")))
+
+namespace ruxa::kernels {
+
+namespace {
+
+RUXA_AVX2 inline __m256i Load(const std::uint8_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+RUXA_AVX2 inline __m256i Eq(__m256i v, char c) { return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(c)); }
+RUXA_AVX2 inline __m256i And(__m256i a, __m256i b) { return _mm256_and_si256(a, b); }
+RUXA_AVX2 inline __m256i Or(__m256i a, __m256i b) { return _mm256_or_si256(a, b); }
+// The 32 bits of a byte mask, shifted to their place among 64.
+RUXA_AVX2 inline std::uint64_t Bits(__m256i m, int part) {
+  return std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(m))} << (32 * part);
+}
+
+RUXA_AVX2 BlockMasks Scan(const std::uint8_t* block) {
+  BlockMasks m;
+  for (int part = 0; part < 2; ++part) {
+    const __m256i v = Load(block + 32 * part);
+    const __m256i close = Eq(v, '>');
+    m.special |= Bits(Or(Or(close, Eq(v, '<')), Or(Eq(v, '&'), Eq(v, 0))), part);
+    m.close |= Bits(close, part);
+  }
+  return m;
+}
+
+RUXA_AVX2 std::uint64_t Body(const std::uint8_t* block) {
+  std::uint64_t m = 0;
+  for (int part = 0; part < 2; ++part) {
+    const std::uint8_t* p = block + 32 * part;
+    m |= Bits(And(Eq(Load(p), '<'), And(Eq(Load(p + 1), 'b'), Eq(Load(p + 2), 'o'))), part);
+  }
+  return m;
+}
+
+RUXA_AVX2 TagMasks Tags(const std::uint8_t* block) {
+  TagMasks m;
+  for (int part = 0; part < 2; ++part) {
+    const std::uint8_t* p = block + 32 * part;
+    const __m256i v = Load(p), n1 = Load(p + 1), n2 = Load(p + 2), n3 = Load(p + 3);
+    const __m256i b1 = Load(p - 1), b2 = Load(p - 2), b3 = Load(p - 3);
+    const __m256i open = Eq(v, '<'), close = Eq(v, '>');
+    const __m256i follows =
+        Or(Or(And(Eq(n1, 'b'), Eq(n2, 'r')), And(Eq(n1, '/'), And(Eq(n2, 'b'), Eq(n3, 'r')))),
+           And(Eq(n1, 'h'), Eq(n2, 'e')));
+    const __m256i after_r =
+        Or(Eq(b1, 'r'), And(Eq(b1, '/'), Or(Eq(b2, 'r'), And(Eq(b2, ' '), Eq(b3, 'r')))));
+    m.open |= Bits(open, part);
+    m.close |= Bits(close, part);
+    m.zero |= Bits(Eq(v, 0), part);
+    m.amp |= Bits(Eq(v, '&'), part);
+    m.unusual |= Bits(Or(And(open, follows), And(close, after_r)), part);
+  }
+  return m;
+}
+
+// For each mask of eight bytes, the shuffle that gathers the bytes it keeps at the front.
+struct GatherTable {
+  std::uint8_t shuffle[256][8];
+  constexpr GatherTable() : shuffle() {
+    for (int mask = 0; mask < 256; ++mask) {
+      int kept = 0;
+      for (int bit = 0; bit < 8; ++bit) {
+        if (mask >> bit & 1) shuffle[mask][kept++] = static_cast<std::uint8_t>(bit);
+      }
+      while (kept < 8) shuffle[mask][kept++] = 0x80;
+    }
+  }
+};
+constexpr GatherTable kGather;
+
+// Eight bytes at a time through the table of shuffles. Each group of eight is loaded before its
+// eight-byte store, which never reaches the next group, since to <= from and kept <= 8 * group.
+RUXA_AVX2 inline std::size_t CompressGroups(std::uint8_t* to, const std::uint8_t* from,
+                                            std::uint64_t keep, int groups) {
+  std::size_t kept = 0;
+  for (int group = 0; group < groups; ++group) {
+    const unsigned mask = static_cast<unsigned>(keep >> (8 * group)) & 0xFF;
+    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + 8 * group));
+    const __m128i shuffle =
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kGather.shuffle[mask]));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to + kept), _mm_shuffle_epi8(bytes, shuffle));
+    kept += static_cast<std::size_t>(__builtin_popcount(mask));
+  }
+  return kept;
+}
+
+RUXA_AVX2 std::size_t FindEither(const std::uint8_t* b, std::size_t i, std::size_t n,
+                                 std::uint8_t x, std::uint8_t y) {
+  for (; i + 32 <= n; i += 32) {
+    const __m256i v = Load(b + i);
+    const std::uint64_t mask =
+        Bits(Or(Eq(v, static_cast<char>(x)), Eq(v, static_cast<char>(y))), 0);
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctzll(mask));
+  }
+  return FindEitherPortable(b, i, n, x, y);
+}
+
+RUXA_AVX2 std::size_t SkipZeros(const std::uint8_t* b, std::size_t i, std::size_t n) {
+  for (; i + 32 <= n; i += 32) {
+    const std::uint64_t mask = Bits(Eq(Load(b + i), 0), 0) ^ 0xFFFFFFFFu;
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctzll(mask));
+  }
+  return SkipZerosPortable(b, i, n);
+}
+
+}  // namespace
+
+// As the 16-byte form, 32 bytes at a time: blocks without zeros, of 16-bit text, or of zeros
+// alone take one step; the rest go through the shuffle table.
+RUXA_AVX2 std::size_t CompactNonZeroAvx2(std::uint8_t* to, const std::uint8_t* from,
+                                         std::size_t size) {
+  std::size_t kept = 0, i = 0;
+  for (; i + 32 <= size; i += 32) {
+    const __m256i v = Load(from + i);
+    const std::uint32_t zeros = static_cast<std::uint32_t>(_mm256_movemask_epi8(Eq(v, 0)));
+    if (zeros == 0) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + kept), v);
+      kept += 32;
+    } else if (zeros == 0xAAAAAAAAu) {
+      // Each lane packs its eight words into its low eight bytes; the two halves then meet.
+      const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(v, v), 0x08);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + kept), _mm256_castsi256_si128(packed));
+      kept += 16;
+    } else if (zeros != 0xFFFFFFFFu) {
+      kept += CompressGroups(to + kept, from + i, ~std::uint64_t{zeros}, 4);
+    }
+  }
+  return kept + CompactNonZeroPortable(to + kept, from + i, size - i);
+}
+
+RUXA_AVX2 std::size_t CompressAvx2(std::uint8_t* to, const std::uint8_t* block,
+                                   std::uint64_t keep) {
+  return CompressGroups(to, block, keep, 8);
+}
+
+const Kernels kAvx2 = {
+    .kind = VectorKernel::Avx2,
+    .scan = Scan,
+    .body = Body,
+    .tags = Tags,
+    .compress = CompressAvx2,
+    .find_either = FindEither,
+    .skip_zeros = SkipZeros,
+    .compact_nonzero = CompactNonZeroAvx2,
+};
+
+}  // namespace ruxa::kernels
+
+#endif  // RUXA_X86

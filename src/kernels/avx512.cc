@@ -1,0 +1,113 @@
+// The kernels with AVX-512 (F and BW): 64 bytes, a whole block, per instruction, masks straight
+// from the compares. Processors with VBMI2 also compress bytes by mask in one instruction; the
+// others use AVX2's shuffle table for that (kAvx512 against kAvx512Vbmi2).
+#include "kernels/implementations.h"
+
+#if defined(RUXA_X86)
+#include <immintrin.h>
+
+#define RUXA_AVX512 __attribute__((target("avx512f,avx512bw,bmi,popcnt")))
+#define RUXA_VBMI2 __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi,popcnt")))
+
+namespace ruxa::kernels {
+
+namespace {
+
+RUXA_AVX512 inline __m512i Load(const std::uint8_t* p) { return _mm512_loadu_si512(p); }
+RUXA_AVX512 inline std::uint64_t Eq(__m512i v, char c) {
+  return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(c));
+}
+
+RUXA_AVX512 BlockMasks Scan(const std::uint8_t* block) {
+  const __m512i v = Load(block);
+  BlockMasks m;
+  m.close = Eq(v, '>');
+  m.special = m.close | Eq(v, '<') | Eq(v, '&') | Eq(v, 0);
+  return m;
+}
+
+RUXA_AVX512 std::uint64_t Body(const std::uint8_t* block) {
+  return Eq(Load(block), '<') & Eq(Load(block + 1), 'b') & Eq(Load(block + 2), 'o');
+}
+
+// Flags '<' before "/b" without looking for the 'r': the exact test settles it.
+RUXA_AVX512 TagMasks Tags(const std::uint8_t* block) {
+  const __m512i v = Load(block), next1 = Load(block + 1), next2 = Load(block + 2);
+  const __m512i before = Load(block - 1);
+  TagMasks m;
+  m.open = Eq(v, '<');
+  m.close = Eq(v, '>');
+  m.zero = Eq(v, 0);
+  m.amp = Eq(v, '&');
+  const std::uint64_t follows = (Eq(next1, 'b') & Eq(next2, 'r')) |
+                                (Eq(next1, '/') & Eq(next2, 'b')) |
+                                (Eq(next1, 'h') & Eq(next2, 'e'));
+  m.unusual = (m.open & follows) | (m.close & (Eq(before, 'r') | Eq(before, '/')));
+  return m;
+}
+
+RUXA_AVX512 std::size_t FindEither(const std::uint8_t* b, std::size_t i, std::size_t n,
+                                   std::uint8_t x, std::uint8_t y) {
+  for (; i + 64 <= n; i += 64) {
+    const __m512i v = Load(b + i);
+    const std::uint64_t mask = Eq(v, static_cast<char>(x)) | Eq(v, static_cast<char>(y));
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctzll(mask));
+  }
+  return FindEitherPortable(b, i, n, x, y);
+}
+
+RUXA_AVX512 std::size_t SkipZeros(const std::uint8_t* b, std::size_t i, std::size_t n) {
+  for (; i + 64 <= n; i += 64) {
+    const __m512i v = Load(b + i);
+    const std::uint64_t nonzero = _mm512_test_epi8_mask(v, v);
+    if (nonzero != 0) return i + static_cast<std::size_t>(__builtin_ctzll(nonzero));
+  }
+  return SkipZerosPortable(b, i, n);
+}
+
+RUXA_VBMI2 std::size_t Compress(std::uint8_t* to, const std::uint8_t* block, std::uint64_t keep) {
+  _mm512_storeu_si512(to, _mm512_maskz_compress_epi8(keep, _mm512_loadu_si512(block)));
+  return static_cast<std::size_t>(__builtin_popcountll(keep));
+}
+
+// Each block is loaded before anything is stored, and no store reaches past
+// to + i + 64 <= to + size.
+RUXA_VBMI2 std::size_t CompactNonZero(std::uint8_t* to, const std::uint8_t* from,
+                                      std::size_t size) {
+  std::size_t kept = 0, i = 0;
+  for (; i + 64 <= size; i += 64) {
+    const __m512i v = _mm512_loadu_si512(from + i);
+    const __mmask64 nonzero = _mm512_test_epi8_mask(v, v);
+    _mm512_storeu_si512(to + kept, _mm512_maskz_compress_epi8(nonzero, v));
+    kept += static_cast<std::size_t>(__builtin_popcountll(nonzero));
+  }
+  return kept + CompactNonZeroPortable(to + kept, from + i, size - i);
+}
+
+}  // namespace
+
+const Kernels kAvx512 = {
+    .kind = VectorKernel::Avx512,
+    .scan = Scan,
+    .body = Body,
+    .tags = Tags,
+    .compress = CompressAvx2,
+    .find_either = FindEither,
+    .skip_zeros = SkipZeros,
+    .compact_nonzero = CompactNonZeroAvx2,
+};
+
+const Kernels kAvx512Vbmi2 = {
+    .kind = VectorKernel::Avx512,
+    .scan = Scan,
+    .body = Body,
+    .tags = Tags,
+    .compress = Compress,
+    .find_either = FindEither,
+    .skip_zeros = SkipZeros,
+    .compact_nonzero = CompactNonZero,
+};
+
+}  // namespace ruxa::kernels
+
+#endif  // RUXA_X86

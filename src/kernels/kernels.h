@@ -1,0 +1,80 @@
+#ifndef RUXA_KERNELS_KERNELS_H_
+#define RUXA_KERNELS_KERNELS_H_
+
+// Every loop that scans or packs many bytes at once lives in this folder, once per instruction
+// set: portable.cc (plain C++, any processor), sse2.cc, avx2.cc and avx512.cc (x86). Each fills
+// the same table, `Kernels`; select.cc picks one table when the program starts. The converters
+// and the output stream call through the table and contain no vector code of their own.
+//
+// Masks hold one bit per byte of a 64-byte block: bit k (value 1 << k) stands for byte k,
+// whatever the processor's byte order.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace ruxa {
+
+/// The instruction sets the kernels are written for, narrowest first.
+enum class VectorKernel { Portable, Sse2, Avx2, Avx512 };
+
+/// The bytes of one 64-byte block that the HTML text pass stops at: every '<', '>', '&' and zero
+/// byte in `special`, the '>' alone in `close`.
+struct BlockMasks {
+  std::uint64_t special = 0;
+  std::uint64_t close = 0;
+};
+
+/// What the fast path of the batch-mode text pass needs to know of one 64-byte block: where tags
+/// open and close, zero bytes and ampersands, and the bytes that call for a closer look: at
+/// least every '<' followed by "br", "/br" or "he", and every '>' after "r", "r/" or "r /" (a
+/// kernel may flag more; each flagged byte is then looked at exactly).
+struct TagMasks {
+  std::uint64_t open = 0;
+  std::uint64_t close = 0;
+  std::uint64_t zero = 0;
+  std::uint64_t amp = 0;
+  std::uint64_t unusual = 0;
+};
+
+/// The kernels of one instruction set.
+struct Kernels {
+  VectorKernel kind;
+  /// The masks of the 64 bytes at `block`.
+  BlockMasks (*scan)(const std::uint8_t* block);
+  /// Bit k: a "<bo" starts at block[k]; reads 66 bytes.
+  std::uint64_t (*body)(const std::uint8_t* block);
+  /// The masks of the 64 bytes at `block`, reading the three bytes before and after it too.
+  TagMasks (*tags)(const std::uint8_t* block);
+  /// Copies the bytes of the 64 at `block` whose bit is set in `keep` to `to`, in order, and
+  /// returns their count. `to` lies at or before `block`; all 64 bytes from `to` may be written.
+  std::size_t (*compress)(std::uint8_t* to, const std::uint8_t* block, std::uint64_t keep);
+  /// Position of the first byte in [i, n) equal to `x` or `y`, or n.
+  std::size_t (*find_either)(const std::uint8_t* b, std::size_t i, std::size_t n, std::uint8_t x,
+                             std::uint8_t y);
+  /// Position of the first non-zero byte in [i, n), or n.
+  std::size_t (*skip_zeros)(const std::uint8_t* b, std::size_t i, std::size_t n);
+  /// Copies the bytes of [from, from + size) that are not zero to `to`, in order, and returns
+  /// their count. `to` may be `from` or lie before it (compaction in place); otherwise the two
+  /// ranges must not overlap. The bytes from the last one kept up to `to + size` may be
+  /// overwritten.
+  std::size_t (*compact_nonzero)(std::uint8_t* to, const std::uint8_t* from, std::size_t size);
+};
+
+/// The masks of the first `size` bytes (at most 64) at `block`, for a block cut by the end of
+/// the data; plain C++ whatever the kernels in use.
+BlockMasks ScanPartialBlock(const std::uint8_t* block, std::size_t size);
+
+/// The kernels in use: the widest this processor runs, unless a test chose others.
+const Kernels& ActiveKernels();
+
+/// The instruction sets this processor runs (and this build allows), the portable one first.
+std::vector<VectorKernel> AvailableVectorKernels();
+/// Makes every later call of `ActiveKernels` give `kernel`'s (one of the available ones); for
+/// tests, fuzzers and the benchmark.
+void UseVectorKernel(VectorKernel kernel);
+/// The instruction set of the kernels in use.
+VectorKernel ActiveVectorKernel();
+
+}  // namespace ruxa
+
+#endif  // RUXA_KERNELS_KERNELS_H_

@@ -1,0 +1,109 @@
+// The kernels in plain C++: one byte at a time, on any processor and in either byte order. Slow
+// in places, but they take every path the vector kernels take, so those paths are also held
+// against the byte-by-byte model with code written plainly.
+#include <cstring>
+
+#include "kernels/implementations.h"
+
+namespace ruxa {
+
+BlockMasks ScanPartialBlock(const std::uint8_t* block, std::size_t size) {
+  BlockMasks m;
+  for (std::size_t k = 0; k < size; ++k) {
+    const std::uint8_t c = block[k];
+    const std::uint64_t bit = std::uint64_t{1} << k;
+    if (c == '<' || c == '>' || c == '&' || c == 0) m.special |= bit;
+    if (c == '>') m.close |= bit;
+  }
+  return m;
+}
+
+namespace kernels {
+
+namespace {
+
+BlockMasks Scan(const std::uint8_t* block) { return ScanPartialBlock(block, 64); }
+
+std::uint64_t Body(const std::uint8_t* block) {
+  std::uint64_t m = 0;
+  for (std::size_t k = 0; k < 64; ++k) {
+    if (block[k] == '<' && block[k + 1] == 'b' && block[k + 2] == 'o') m |= std::uint64_t{1} << k;
+  }
+  return m;
+}
+
+TagMasks Tags(const std::uint8_t* block) {
+  TagMasks m;
+  for (std::ptrdiff_t k = 0; k < 64; ++k) {
+    const std::uint8_t c = block[k];
+    const std::uint64_t bit = std::uint64_t{1} << k;
+    const std::uint8_t n1 = block[k + 1], n2 = block[k + 2], n3 = block[k + 3];
+    const std::uint8_t b1 = block[k - 1], b2 = block[k - 2], b3 = block[k - 3];
+    if (c == '<') {
+      m.open |= bit;
+      if ((n1 == 'b' && n2 == 'r') || (n1 == '/' && n2 == 'b' && n3 == 'r') ||
+          (n1 == 'h' && n2 == 'e')) {
+        m.unusual |= bit;
+      }
+    }
+    if (c == '>') {
+      m.close |= bit;
+      if (b1 == 'r' || (b1 == '/' && (b2 == 'r' || (b2 == ' ' && b3 == 'r')))) m.unusual |= bit;
+    }
+    if (c == 0) m.zero |= bit;
+    if (c == '&') m.amp |= bit;
+  }
+  return m;
+}
+
+}  // namespace
+
+// A run of kept bytes at a time.
+std::size_t CompressPortable(std::uint8_t* to, const std::uint8_t* block, std::uint64_t keep) {
+  std::size_t kept = 0;
+  while (keep != 0) {
+    const int start = __builtin_ctzll(keep);
+    const std::uint64_t rest = ~(keep >> start);
+    const int length = rest == 0 ? 64 - start : __builtin_ctzll(rest);
+    std::memmove(to + kept, block + start, static_cast<std::size_t>(length));
+    kept += static_cast<std::size_t>(length);
+    keep = length + start >= 64 ? 0 : keep & (~std::uint64_t{0} << (start + length));
+  }
+  return kept;
+}
+
+std::size_t FindEitherPortable(const std::uint8_t* b, std::size_t i, std::size_t n, std::uint8_t x,
+                               std::uint8_t y) {
+  while (i < n && b[i] != x && b[i] != y) ++i;
+  return i;
+}
+
+std::size_t SkipZerosPortable(const std::uint8_t* b, std::size_t i, std::size_t n) {
+  while (i < n && b[i] == 0) ++i;
+  return i;
+}
+
+// Branch-free: every byte is stored, only non-zero ones advance the cursor.
+std::size_t CompactNonZeroPortable(std::uint8_t* to, const std::uint8_t* from, std::size_t size) {
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    const std::uint8_t byte = from[i];
+    to[kept] = byte;
+    kept += byte != 0;
+  }
+  return kept;
+}
+
+const Kernels kPortable = {
+    .kind = VectorKernel::Portable,
+    .scan = Scan,
+    .body = Body,
+    .tags = Tags,
+    .compress = CompressPortable,
+    .find_either = FindEitherPortable,
+    .skip_zeros = SkipZerosPortable,
+    .compact_nonzero = CompactNonZeroPortable,
+};
+
+}  // namespace kernels
+}  // namespace ruxa

@@ -1,0 +1,127 @@
+// The kernels with SSE2: 16 bytes per instruction, on every x86-64 processor. SSE2 has no byte
+// shuffle, so bytes are compressed a run at a time, as in plain C++.
+#include "kernels/implementations.h"
+
+#if defined(RUXA_X86)
+#include <immintrin.h>
+
+#define RUXA_SSE2 __attribute__((target("sse2")))
+
+namespace ruxa::kernels {
+
+namespace {
+
+RUXA_SSE2 inline __m128i Load(const std::uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+RUXA_SSE2 inline __m128i Eq(__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); }
+// The 16 bits of a byte mask, shifted to their place among 64.
+RUXA_SSE2 inline std::uint64_t Bits(__m128i m, int part) {
+  return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(m))} << (16 * part);
+}
+
+RUXA_SSE2 BlockMasks Scan(const std::uint8_t* block) {
+  BlockMasks m;
+  for (int part = 0; part < 4; ++part) {
+    const __m128i v = Load(block + 16 * part);
+    const __m128i close = Eq(v, '>');
+    m.special |= Bits(
+        _mm_or_si128(_mm_or_si128(close, Eq(v, '<')), _mm_or_si128(Eq(v, '&'), Eq(v, 0))), part);
+    m.close |= Bits(close, part);
+  }
+  return m;
+}
+
+RUXA_SSE2 std::uint64_t Body(const std::uint8_t* block) {
+  std::uint64_t m = 0;
+  for (int part = 0; part < 4; ++part) {
+    const std::uint8_t* p = block + 16 * part;
+    m |= Bits(
+        _mm_and_si128(Eq(Load(p), '<'), _mm_and_si128(Eq(Load(p + 1), 'b'), Eq(Load(p + 2), 'o'))),
+        part);
+  }
+  return m;
+}
+
+RUXA_SSE2 TagMasks Tags(const std::uint8_t* block) {
+  TagMasks m;
+  for (int part = 0; part < 4; ++part) {
+    const std::uint8_t* p = block + 16 * part;
+    const __m128i v = Load(p), n1 = Load(p + 1), n2 = Load(p + 2), n3 = Load(p + 3);
+    const __m128i b1 = Load(p - 1), b2 = Load(p - 2), b3 = Load(p - 3);
+    const __m128i open = Eq(v, '<'), close = Eq(v, '>');
+    const __m128i follows = _mm_or_si128(
+        _mm_or_si128(_mm_and_si128(Eq(n1, 'b'), Eq(n2, 'r')),
+                     _mm_and_si128(Eq(n1, '/'), _mm_and_si128(Eq(n2, 'b'), Eq(n3, 'r')))),
+        _mm_and_si128(Eq(n1, 'h'), Eq(n2, 'e')));
+    const __m128i after_r = _mm_or_si128(
+        Eq(b1, 'r'),
+        _mm_and_si128(Eq(b1, '/'),
+                      _mm_or_si128(Eq(b2, 'r'), _mm_and_si128(Eq(b2, ' '), Eq(b3, 'r')))));
+    m.open |= Bits(open, part);
+    m.close |= Bits(close, part);
+    m.zero |= Bits(Eq(v, 0), part);
+    m.amp |= Bits(Eq(v, '&'), part);
+    m.unusual |=
+        Bits(_mm_or_si128(_mm_and_si128(open, follows), _mm_and_si128(close, after_r)), part);
+  }
+  return m;
+}
+
+RUXA_SSE2 std::size_t FindEither(const std::uint8_t* b, std::size_t i, std::size_t n,
+                                 std::uint8_t x, std::uint8_t y) {
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = Load(b + i);
+    const int mask =
+        _mm_movemask_epi8(_mm_or_si128(Eq(v, static_cast<char>(x)), Eq(v, static_cast<char>(y))));
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+  }
+  return FindEitherPortable(b, i, n, x, y);
+}
+
+RUXA_SSE2 std::size_t SkipZeros(const std::uint8_t* b, std::size_t i, std::size_t n) {
+  for (; i + 16 <= n; i += 16) {
+    const int mask = _mm_movemask_epi8(Eq(Load(b + i), 0)) ^ 0xFFFF;
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+  }
+  return SkipZerosPortable(b, i, n);
+}
+
+// Fast paths for blocks without zeros, all zeros, and 16-bit text (every odd byte zero), which
+// is what documents are mostly made of. Each block is loaded before anything is stored, and no
+// store reaches past to + i + 16 <= to + size, since kept <= i: in place, a store never touches
+// a byte not yet loaded.
+RUXA_SSE2 std::size_t CompactNonZero(std::uint8_t* to, const std::uint8_t* from, std::size_t size) {
+  std::size_t kept = 0, i = 0;
+  for (; i + 16 <= size; i += 16) {
+    const __m128i v = Load(from + i);
+    const int zeros = _mm_movemask_epi8(Eq(v, 0));
+    if (zeros == 0) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + kept), v);
+      kept += 16;
+    } else if (zeros == 0xAAAA) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(to + kept), _mm_packus_epi16(v, v));
+      kept += 8;
+    } else if (zeros != 0xFFFF) {
+      kept += CompactNonZeroPortable(to + kept, from + i, 16);
+    }
+  }
+  return kept + CompactNonZeroPortable(to + kept, from + i, size - i);
+}
+
+}  // namespace
+
+const Kernels kSse2 = {
+    .kind = VectorKernel::Sse2,
+    .scan = Scan,
+    .body = Body,
+    .tags = Tags,
+    .compress = CompressPortable,
+    .find_either = FindEither,
+    .skip_zeros = SkipZeros,
+    .compact_nonzero = CompactNonZero,
+};
+
+}  // namespace ruxa::kernels
+
+#endif  // RUXA_X86
