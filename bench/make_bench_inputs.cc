@@ -4,6 +4,8 @@
 //   pages/NNNN.htm   3000 small pages of a few kilobytes each
 //   doc/big.doc      a document of at least 100 MB in layout 'D': runs of a few hundred 16-bit
 //                    characters between binary gaps
+//   dense/page.htm   95 MiB of markup-dense pages: entities, line-break tags, cut-off tags and
+//                    zero bytes between short words
 // The content is pseudo-random but the same on every run.
 #include <sys/stat.h>
 
@@ -110,13 +112,38 @@ std::string Document(std::size_t at_least) {
   return doc;
 }
 
+// Dense markup: short random pages where nearly every word is an entity or a tag, with
+// line-break tags, tags cut off by the end of their page and zero bytes, glued together; an old
+// page where every accent is an entity looks much like it.
+std::string DensePage(std::size_t at_least) {
+  const char* const kMarkup[] = {"&eacute;", "&egrave;", "&agrave;", "&ccedil;",      "&amp;",
+                                 "&lt;",     "&gt;",     "&quot;",   "&nbsp;",        "<br>",
+                                 "<br />",   "</br>",    "<br/>",    "<b>",           "</b>",
+                                 "<i>",      "</i>",     "<p>",      "<a href=\"x\">"};
+  std::string page;
+  page.reserve(at_least + 4096);
+  while (page.size() < at_least) {
+    std::string one = "<html><body>";
+    const int pieces = 20 + static_cast<int>(Next() % 200);
+    for (int i = 0; i < pieces; ++i) {
+      one += kWords[Next() % (sizeof kWords / sizeof *kWords)];
+      one += kMarkup[Next() % (sizeof kMarkup / sizeof *kMarkup)];
+      if (Next() % 40 == 0) one += '\0';
+    }
+    if (Next() % 3 == 0) one += "<a href=\"cut";  // a tag the next page closes
+    page += one;
+  }
+  return page;
+}
+
 }  // namespace
 
 int main() {
   mkdir("page", 0777);
   mkdir("pages", 0777);
   mkdir("doc", 0777);
-  bool ok = Save("page/page.htm", Page(100u << 20));
+  mkdir("dense", 0777);
+  bool ok = Save("page/page.htm", Page(100u << 20)) && Save("dense/page.htm", DensePage(95u << 20));
   for (int i = 0; ok && i < 3000; ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "pages/%04d.htm", i);

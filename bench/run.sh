@@ -3,28 +3,51 @@
 #   floor  bench/floor.cc: reads each input whole into one buffer and writes as many bytes as
 #          the converter wrote to a new file; no converter can beat it
 #   cp     cp of the single file, or a tar copy of the folder
-# on these jobs (every timed command writes new output files, its old ones removed first):
+# once for each vector kernel this processor runs (a build of the programs capped at that
+# kernel, in build/bench-KERNEL), on these jobs (every timed command writes new output files,
+# its old ones removed first):
 #   synthetic page   one generated 100 MB page (bench/make_bench_inputs.cc)
 #   real page        about 100 MB of the HTML documentation installed on this machine, in one file
+#   dense page       95 MiB of generated markup-dense pages: entities, line breaks, cut-off tags
 #   document         one generated 100 MB document, layout 'D'
 #   3000 pages       3000 real pages, in a folder on disk and in a folder on tmpfs
 # The commands of a job run in turn, round after round, and each reports its median.
-# Usage: bash bench/run.sh [rounds]   (default 9; inputs go to build/bench/ and /dev/shm/)
+# Usage: bash bench/run.sh [rounds] [KERNEL...]   (default 9 rounds, every kernel; inputs go to
+#        build/bench/ and /dev/shm/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-9}
+shift || true
 cmake --preset release >/dev/null
-cmake --build --preset release --target html2Ruxa doc2Ruxa make_bench_inputs bench_floor >/dev/null
+cmake --build --preset release --target make_bench_inputs bench_floor >/dev/null
 bin=$PWD/build/release
 work=$PWD/build/bench
 shm=/dev/shm/ruxa-bench
+
+# The kernels this processor runs, each as the number RUXA_KERNEL_CAP takes and a name.
+flags=$(grep -m1 '^flags' /proc/cpuinfo 2>/dev/null || true)
+has() { local f; for f; do [[ " $flags " == *" $f "* ]] || return 1; done; }
+kernels=(0:portable)
+has sse2 && kernels+=(1:sse2)
+has avx2 bmi1 popcnt && kernels+=(2:avx2)
+has avx512f avx512bw && kernels+=(3:avx512)
+if (($#)); then  # only the kernels named
+  chosen=()
+  for k in "${kernels[@]}"; do [[ " $* " == *" ${k#*:} "* ]] && chosen+=("$k"); done
+  kernels=("${chosen[@]}")
+fi
+for k in "${kernels[@]}"; do
+  cmake -S . -B "build/bench-${k#*:}" -DCMAKE_BUILD_TYPE=Release -DRUXA_BUILD_TESTS=OFF \
+    -DRUXA_KERNEL_CAP="${k%%:*}" >/dev/null
+  cmake --build "build/bench-${k#*:}" --target html2Ruxa doc2Ruxa >/dev/null
+done
 
 # Real HTML: the documentation packages installed, in a fixed order, each file at least 1 kB.
 real_html() {
   find /usr/share/doc /usr/share/gtk-doc /usr/lib/node_modules /root/.rustup/toolchains \
     \( -name '*.html' -o -name '*.htm' \) -type f -size +1k 2>/dev/null | LC_ALL=C sort
 }
-if [[ ! -f $work/.complete ]]; then
+if [[ ! -f $work/.complete || ! -f $work/dense/page.htm ]]; then
   rm -rf "$work" && mkdir -p "$work"
   (cd "$work" && "$bin/make_bench_inputs")
   mkdir -p "$work/real" "$work/real-pages"
@@ -41,6 +64,7 @@ fi
 rm -rf "$shm" && mkdir -p "$shm" && cp -r "$work/real-pages" "$shm/pages"
 trap 'rm -rf "$shm"' EXIT
 cd "$work"
+widest=$PWD/../bench-${kernels[-1]#*:}
 
 now() { date +%s%N; }
 # race NAME PREPARE COMMAND...: one contender; `prepare` runs untimed before each of its runs.
@@ -74,37 +98,49 @@ report() {  # JOB TOOL FLOOR COPY COPY_NAME PEAK_KB LARGEST_INPUT
 }
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
-echo "median of $rounds rounds; each command writes new files"
+echo "vector extensions: $(grep -o 'avx[^ ]*' /proc/cpuinfo | sort -u | tr '\n' ' ')"
+echo "median of $rounds rounds; each command writes new files; kernels: ${kernels[*]#*:}"
 
-# One file: the converter in batch mode in the file's folder, the floor writing as many bytes.
+# One file: the converter of each kernel in batch mode in the file's folder, the floor writing
+# as many bytes.
 single_job() {  # NAME PROGRAM FOLDER INPUT OUTPUT
-  local name=$1 program=$2 folder=$3 input=$4 output=$5
-  (cd "$folder" && rm -f "$output" && "$program" >/dev/null)
+  local name=$1 program=$2 folder=$3 input=$4 output=$5 k
+  (cd "$folder" && rm -f "$output" && "$widest/$program" >/dev/null)
   local bytes=$(stat -c %s "$folder/$output")
-  race tool "rm -f $folder/$output" "(cd $folder && $program)"
+  for k in "${kernels[@]}"; do
+    race "${k#*:}" "rm -f $folder/$output" "(cd $folder && $PWD/../bench-${k#*:}/$program)"
+  done
   race floor "rm -f $folder/floor.out" "$bin/bench_floor $folder/$input $folder/floor.out $bytes"
   race cp "rm -f $folder/copy.out" "cp $folder/$input $folder/copy.out"
   run_races
   rm -f "$folder/floor.out" "$folder/copy.out"
-  report "$name" "${median[tool]}" "${median[floor]}" "${median[cp]}" cp \
-    "$(cd "$folder" && peak_kb "$program")" "$(stat -c %s "$folder/$input")"
+  for k in "${kernels[@]}"; do
+    report "$name, ${k#*:}" "${median[${k#*:}]}" "${median[floor]}" "${median[cp]}" cp \
+      "$(cd "$folder" && peak_kb "$PWD/../bench-${k#*:}/$program")" "$(stat -c %s "$folder/$input")"
+  done
 }
-single_job "html2Ruxa, synthetic page" "$bin/html2Ruxa" page page.htm page.htx
-single_job "html2Ruxa, real page" "$bin/html2Ruxa" real page.htm page.htx
-single_job "doc2Ruxa, document" "$bin/doc2Ruxa" doc big.doc big.dox
+single_job "synthetic page" html2Ruxa page page.htm page.htx
+single_job "real page" html2Ruxa real page.htm page.htx
+single_job "dense page" html2Ruxa dense page.htm page.htx
+single_job "document" doc2Ruxa doc big.doc big.dox
 
 # A folder: the converter's batch, the floor's batch, and a tar copy.
 folder_job() {  # NAME FOLDER
-  local name=$1 folder=$2
-  (cd "$folder" && rm -f ./*.htx && "$bin/html2Ruxa" >/dev/null)
-  race tool "rm -f $folder/*.htx" "(cd $folder && $bin/html2Ruxa)"
+  local name=$1 folder=$2 k
+  for k in "${kernels[@]}"; do
+    race "${k#*:}" "rm -f $folder/*.htx" "(cd $folder && $PWD/../bench-${k#*:}/html2Ruxa)"
+  done
+  (cd "$folder" && rm -f ./*.htx && "$widest/html2Ruxa" >/dev/null)
   race floor "rm -f $folder/*.flr" "(cd $folder && $bin/bench_floor --folder .htm .htx .flr)"
   race tar "rm -rf $folder-copy; mkdir $folder-copy" "tar -C $folder -cf - . | tar -C $folder-copy -xf -"
   run_races
   rm -rf "$folder"/*.flr "$folder-copy"
-  report "$name" "${median[tool]}" "${median[floor]}" "${median[tar]}" tar \
-    "$(cd "$folder" && peak_kb "$bin/html2Ruxa")" "$(ls -S "$folder"/*.htm | head -1 | xargs stat -c %s)"
+  for k in "${kernels[@]}"; do
+    report "$name, ${k#*:}" "${median[${k#*:}]}" "${median[floor]}" "${median[tar]}" tar \
+      "$(cd "$folder" && peak_kb "$PWD/../bench-${k#*:}/html2Ruxa")" \
+      "$(ls -S "$folder"/*.htm | head -1 | xargs stat -c %s)"
+  done
   rm -f "$folder"/*.htx
 }
-folder_job "html2Ruxa, 3000 pages, disk" real-pages
-folder_job "html2Ruxa, 3000 pages, tmpfs" "$shm/pages"
+folder_job "3000 pages, disk" real-pages
+folder_job "3000 pages, tmpfs" "$shm/pages"

@@ -67,11 +67,15 @@ TEST(DocConverter, OutputFiles) {
   for (const VectorKernel kernel : AvailableVectorKernels()) {
     UseVectorKernel(kernel);
     for (const auto& c : kCases) {
+      // Guard bytes past the end: a signature cut by the end erases nothing beyond it.
       std::vector<std::uint8_t> doc = c.doc;
+      doc.insert(doc.end(), 8, 0xEE);
       StringOutputStream out, console;
-      SourceBuffer source{doc.data(), doc.size()};
+      SourceBuffer source{doc.data(), c.doc.size()};
       const ConvertOutcome outcome = ConvertDoc(source, out, console, RunMode::Single);
       EXPECT_EQ(out.str(), c.file) << static_cast<int>(kernel);
+      EXPECT_EQ(std::vector<std::uint8_t>(doc.end() - 8, doc.end()),
+                std::vector<std::uint8_t>(8, 0xEE));
       EXPECT_EQ(console.str(), c.console);
       EXPECT_EQ(outcome,
                 c.console.empty() ? ConvertOutcome::Converted : ConvertOutcome::Unrecognised);

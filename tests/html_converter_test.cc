@@ -59,13 +59,14 @@ TEST(HtmlConverter, OutputFiles) {
   };
   for (const auto& c : kCases) {
     for (const RunMode mode : {RunMode::Batch, RunMode::Single}) {
-      std::string page = c.page;
+      std::string page = c.page + "\xEE\xEE\xEE\xEE";  // guard bytes past the end
       StringOutputStream out, console;
-      SourceBuffer source{reinterpret_cast<std::uint8_t*>(page.data()), page.size()};
+      SourceBuffer source{reinterpret_cast<std::uint8_t*>(page.data()), c.page.size()};
       ConvertHtml(source, out, console, mode);
       const bool batch = mode == RunMode::Batch;
       const std::string& file = batch || c.single == "=" ? c.batch : c.single;
       EXPECT_EQ(out.str(), file) << c.page;
+      EXPECT_TRUE(page.ends_with("\xEE\xEE\xEE\xEE")) << c.page;
       // The console holds a head message per "<he" reached and, in single mode, the body.
       std::string echo = console.str();
       for (std::size_t at; (at = echo.find("removing the head")) != std::string::npos;) {
