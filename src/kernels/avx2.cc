@@ -1,5 +1,6 @@
 // The kernels with AVX2: 32 bytes per instruction. Each mask is worked out in vector registers
 // and moved out once per 32 bytes.
+#include "kernels/gather_table.h"
 #include "kernels/implementations.h"
 
 #if defined(RUXA_X86)
@@ -62,21 +63,6 @@ RUXA_AVX2 TagMasks Tags(const std::uint8_t* block) {
   }
   return m;
 }
-
-// For each mask of eight bytes, the shuffle that gathers the bytes it keeps at the front.
-struct GatherTable {
-  std::uint8_t shuffle[256][8];
-  constexpr GatherTable() : shuffle() {
-    for (int mask = 0; mask < 256; ++mask) {
-      int kept = 0;
-      for (int bit = 0; bit < 8; ++bit) {
-        if (mask >> bit & 1) shuffle[mask][kept++] = static_cast<std::uint8_t>(bit);
-      }
-      while (kept < 8) shuffle[mask][kept++] = 0x80;
-    }
-  }
-};
-constexpr GatherTable kGather;
 
 // Eight bytes at a time through the table of shuffles. Each group of eight is loaded before its
 // eight-byte store, which never reaches the next group, since to <= from and kept <= 8 * group.

@@ -7,6 +7,8 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #define RUXA_X86 1
+#elif defined(__aarch64__) && defined(__ARM_NEON) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define RUXA_NEON 1
 #endif
 
 namespace ruxa::kernels {
@@ -35,6 +37,11 @@ extern const Kernels kAvx512Vbmi2;
 // AVX2's byte compression, which AVX-512 uses where the processor lacks VBMI2.
 std::size_t CompressAvx2(std::uint8_t* to, const std::uint8_t* block, std::uint64_t keep);
 std::size_t CompactNonZeroAvx2(std::uint8_t* to, const std::uint8_t* from, std::size_t size);
+#endif
+
+#if defined(RUXA_NEON)
+/// 16 bytes per instruction, on every AArch64 processor.
+extern const Kernels kNeon;
 #endif
 
 }  // namespace ruxa::kernels

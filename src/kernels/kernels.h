@@ -2,7 +2,8 @@
 #define RUXA_KERNELS_KERNELS_H_
 
 // Every loop that scans or packs many bytes at once lives in this folder, once per instruction
-// set: portable.cc (plain C++, any processor), sse2.cc, avx2.cc and avx512.cc (x86). Each fills
+// set: portable.cc (plain C++, any processor), sse2.cc, avx2.cc and avx512.cc (x86), neon.cc
+// (AArch64). Each fills
 // the same table, `Kernels`; select.cc picks one table when the program starts. The converters
 // and the output stream call through the table and contain no vector code of their own.
 //
@@ -14,8 +15,9 @@
 
 namespace ruxa {
 
-/// The instruction sets the kernels are written for, narrowest first.
-enum class VectorKernel { Portable, Sse2, Avx2, Avx512 };
+/// The instruction sets the kernels are written for: plain C++, then x86's narrowest first, then
+/// AArch64's.
+enum class VectorKernel { Portable, Sse2, Avx2, Avx512, Neon };
 
 /// The bytes of one 64-byte block that the HTML text pass stops at: every '<', '>', '&' and zero
 /// byte in `special`, the '>' alone in `close`.

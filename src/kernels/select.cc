@@ -25,8 +25,11 @@ bool Runs(VectorKernel kernel) {
     case VectorKernel::Avx512:
       return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
              Runs(VectorKernel::Avx2);
+    default:
+      return false;
   }
-  return false;
+#elif defined(RUXA_NEON)
+  return kernel == VectorKernel::Portable || kernel == VectorKernel::Neon;
 #else
   return kernel == VectorKernel::Portable;
 #endif
@@ -42,6 +45,10 @@ const Kernels& TableOf(VectorKernel kernel) {
     case VectorKernel::Avx512:
       return __builtin_cpu_supports("avx512vbmi2") ? kernels::kAvx512Vbmi2 : kernels::kAvx512;
 #endif
+#if defined(RUXA_NEON)
+    case VectorKernel::Neon:
+      return kernels::kNeon;
+#endif
     default:
       return kernels::kPortable;
   }
@@ -55,8 +62,8 @@ const Kernels& ActiveKernels() { return *g_active; }
 
 std::vector<VectorKernel> AvailableVectorKernels() {
   std::vector<VectorKernel> kernels;
-  for (const VectorKernel k :
-       {VectorKernel::Portable, VectorKernel::Sse2, VectorKernel::Avx2, VectorKernel::Avx512}) {
+  for (const VectorKernel k : {VectorKernel::Portable, VectorKernel::Sse2, VectorKernel::Avx2,
+                               VectorKernel::Avx512, VectorKernel::Neon}) {
     if (Runs(k)) kernels.push_back(k);
   }
   return kernels;
