@@ -52,9 +52,12 @@ if [[ ! -f $work/.complete || ! -f $work/dense/page.htm ]]; then
   (cd "$work" && "$bin/make_bench_inputs")
   mkdir -p "$work/real" "$work/real-pages"
   real_html >"$work/real-list"
-  [[ -s $work/real-list ]] || { echo "no HTML documentation installed to make the real page" >&2; exit 1; }
+  [[ -s $work/real-list ]] ||
+    { echo "no HTML documentation installed to make the real page" >&2; exit 1; }
   while (($(stat -c %s "$work/real/page.htm" 2>/dev/null || echo 0) < 100 << 20)); do
-    (set +o pipefail; xargs -d '\n' cat <"$work/real-list" 2>/dev/null | head -c $((100 << 20)) >>"$work/real/page.htm")
+    (set +o pipefail
+     xargs -d '\n' cat <"$work/real-list" 2>/dev/null | head -c $((100 << 20)) \
+       >>"$work/real/page.htm")
   done
   truncate -s $((100 << 20)) "$work/real/page.htm"
   head -n 3000 "$work/real-list" | awk '{ printf "%s\t%04d.htm\n", $0, NR }' |
@@ -132,7 +135,8 @@ folder_job() {  # NAME FOLDER
   done
   (cd "$folder" && rm -f ./*.htx && "$widest/html2Ruxa" >/dev/null)
   race floor "rm -f $folder/*.flr" "(cd $folder && $bin/bench_floor --folder .htm .htx .flr)"
-  race tar "rm -rf $folder-copy; mkdir $folder-copy" "tar -C $folder -cf - . | tar -C $folder-copy -xf -"
+  race tar "rm -rf $folder-copy; mkdir $folder-copy" \
+    "tar -C $folder -cf - . | tar -C $folder-copy -xf -"
   run_races
   rm -rf "$folder"/*.flr "$folder-copy"
   for k in "${kernels[@]}"; do
