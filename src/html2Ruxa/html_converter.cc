@@ -365,10 +365,11 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
   // by its mask of the bytes kept. A tag drops everything from its '<' to its '>', and zero bytes
   // go, so with tags that open and close in turn the bytes inside tags are a running parity of
   // the '<' and '>' bits. Line-break tags toggle nothing: inside a tag they go with it, in the
-  // text they become the escape in place. Entities in the text become their byte in place. What
-  // the masks cannot settle (a head, a stray '<' or '>', a pattern cut by the block's end) ends
-  // the fast path at the start of its block, and the full rules take over from there. Returns
-  // where they do, and whether that is inside a tag.
+  // text they become the escape in place. Entities in the text become their byte in place; one
+  // that runs into the next block is settled in this one, its last bytes skipped there. What the
+  // masks cannot settle (a head, a stray '<' or '>', the end of a line-break tag that began
+  // before) ends the fast path at the start of its block, and the full rules take over from
+  // there. Returns where they do, and whether that is inside a tag.
   std::size_t next_fast = 64;  // the fast path is tried again from here on
   const auto fast_blocks = [&](std::size_t from, bool& in_tag) {
     in_tag = false;
@@ -384,6 +385,7 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
       std::uint64_t open = m.open & ~before, close = m.close & ~before;
       std::uint64_t drop = m.zero | before;  // besides the tags
       std::uint64_t breaks = 0;
+      std::size_t carry = 0;  // bytes of the next block that a pattern of this one takes
       bool settled = true;
       for (std::uint64_t u = m.unusual & ~before; u != 0 && settled; u &= u - 1) {
         const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(u));
@@ -393,7 +395,8 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
             settled = false;  // "<he": a head
           } else if (const std::size_t length = BreakTagLength(b, n, at)) {
             const std::uint64_t span = bits(length) << k;
-            settled = k + length <= 64;
+            settled = k < 63;  // the escape's two bytes stay within the block
+            carry = std::max(carry, k + length > 64 ? k + length - 64 : 0);
             open &= ~span;
             close &= ~span;
             breaks |= std::uint64_t{1} << k;
@@ -419,12 +422,10 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
         const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(a));
         const Entity* const e = MatchEntity(b, n, base + k);
         if (e == nullptr) continue;
-        settled = k + e->name.size() <= 64;  // else it runs into the next block
-        if (!settled) break;
         entities |= std::uint64_t{1} << k;
-        drop |= bits(e->name.size() - 1) << (k + 1);
+        if (k < 63) drop |= bits(e->name.size() - 1) << (k + 1);
+        carry = std::max(carry, k + e->name.size() > 64 ? k + e->name.size() - 64 : 0);
       }
-      if (!settled) break;
       if constexpr (std::is_same_v<Sink, CompactSink>) {
         breaks &= ~inside;
         if ((breaks | entities) != 0) {
@@ -442,7 +443,9 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
         sink.Keep(b + base, ~(inside | close | drop));
       }
       in_tag = inside >> 63;
-      pos = base + 64;
+      // A line-break tag or an entity that runs into the next block has been settled whole
+      // here: its bytes there are passed over (as handled already), whatever comes of the block.
+      pos = base + 64 + carry;
     }
     next_fast = (pos & ~std::size_t{63}) + 64;
     return pos;
