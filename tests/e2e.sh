@@ -213,6 +213,13 @@ safety)
   run "$html" page.htm fresh.htx
   compare "mode of a new output" "$(printf '%o' $((0666 & ~0$(umask))))" "$(stat -c %a fresh.htx)"
   folder_holds . page.htm page.htx victim named fresh.htx
+  # An output name too long to take the temporary file's suffix: the temporary file gets a
+  # short name of its own, in both modes.
+  long=$(printf 'n%.0s' {1..246}).htm
+  printf '<p>long</p>' >"$long" && printf old >"${long%.htm}.htx"
+  run "$html" "$long" "${long%.htm}.htx" && file_is "${long%.htm}.htx" 'Ruxa000000fffffflong'
+  printf old >"${long%.htm}.htx" && run "$html" && file_is "${long%.htm}.htx" 'Ruxa000000fffffflong'
+  rm "$long" "${long%.htm}.htx"
   # Interrupted while it writes (its console is a pipe nobody reads yet), a run leaves the old
   # output and no temporary file; killed outright it still leaves the old output.
   fresh && zeros_as z 3000000 >big.htm && printf old >big.out

@@ -13,12 +13,12 @@ namespace {
 // later batch, and must stay in the output's folder.
 TEST(TemporaryName, HiddenBesideTheOutputAndNeverFitsANameRule) {
   const struct {
-    std::string target, separators, folder;
+    std::string target, separators, folder, base;
   } kCases[] = {
-      {"page.htx", "/", ""},
-      {"out/a.h.xy", "/", "out/"},
-      {"x.dox", "/", ""},
-      {"C:\\docs\\REPORT.DOC", "/\\:", "C:\\docs\\"},
+      {"page.htx", "/", "", "page.htx"},
+      {"out/a.h.xy", "/", "out/", "a.h.xy"},
+      {"x.dox", "/", "", "x.dox"},
+      {"C:\\docs\\REPORT.DOC", "/\\:", "C:\\docs\\", "REPORT.DOC"},
   };
   std::uint64_t seed = 1;
   std::set<std::string> seen;
@@ -26,7 +26,10 @@ TEST(TemporaryName, HiddenBesideTheOutputAndNeverFitsANameRule) {
     for (const bool short_form : {false, true}) {
       for (int i = 0; i < 50; ++i) {
         const std::string name = TemporaryName(c.target, c.separators, short_form, seed);
-        ASSERT_TRUE(name.starts_with(c.folder + ".")) << name;
+        // ".<name>.XXXXXX", or ".ruxa.XXXXXX" for a name too long to extend.
+        const std::string stem = c.folder + "." + (short_form ? "ruxa" : c.base) + ".";
+        ASSERT_EQ(name.substr(0, stem.size()), stem) << name;
+        ASSERT_EQ(name.size(), stem.size() + 6) << name;
         const std::string base = name.substr(c.folder.size());
         EXPECT_FALSE(MatchesHtmlName(base, NameUnits::Bytes)) << name;
         EXPECT_FALSE(MatchesDocName(base, NameUnits::Bytes)) << name;
