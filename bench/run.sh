@@ -119,7 +119,7 @@ single_job() {  # NAME PROGRAM FOLDER INPUT OUTPUT
   rm -f "$folder/floor.out" "$folder/copy.out"
   for k in "${kernels[@]}"; do
     report "$name, ${k#*:}" "${median[${k#*:}]}" "${median[floor]}" "${median[cp]}" cp \
-      "$(cd "$folder" && peak_kb "$PWD/../bench-${k#*:}/$program")" "$(stat -c %s "$folder/$input")"
+      "$(cd "$folder" && peak_kb "$work/../bench-${k#*:}/$program")" "$(stat -c %s "$folder/$input")"
   done
 }
 single_job "synthetic page" html2Ruxa page page.htm page.htx
@@ -141,7 +141,7 @@ folder_job() {  # NAME FOLDER
   rm -rf "$folder"/*.flr "$folder-copy"
   for k in "${kernels[@]}"; do
     report "$name, ${k#*:}" "${median[${k#*:}]}" "${median[floor]}" "${median[tar]}" tar \
-      "$(cd "$folder" && peak_kb "$PWD/../bench-${k#*:}/html2Ruxa")" \
+      "$(cd "$folder" && peak_kb "$work/../bench-${k#*:}/html2Ruxa")" \
       "$(ls -S "$folder"/*.htm | head -1 | xargs stat -c %s)"
   done
   rm -f "$folder"/*.htx

@@ -1,6 +1,7 @@
 #include "html2Ruxa/html_converter.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string_view>
 #include <type_traits>
@@ -60,23 +61,63 @@ bool HasAt(const std::uint8_t* b, std::size_t n, std::size_t i, std::string_view
   return pattern.size() <= n - i && std::memcmp(b + i, pattern.data(), pattern.size()) == 0;
 }
 
+// Patterns of up to eight bytes, compared eight bytes at a time: the pattern's bytes as they
+// lie in memory, and a mask of the bytes that count. Both are copied from memory like the bytes
+// they are compared with, so the byte order of the processor does not matter.
+struct Word {
+  std::uint64_t bytes = 0, mask = 0;
+  Word() = default;
+  explicit Word(std::string_view pattern) {
+    std::uint8_t b[8] = {}, m[8] = {};
+    std::memcpy(b, pattern.data(), pattern.size());
+    std::memset(m, 0xFF, pattern.size());
+    std::memcpy(&bytes, b, 8);
+    std::memcpy(&mask, m, 8);
+  }
+  bool At(std::uint64_t eight) const { return ((eight ^ bytes) & mask) == 0; }
+};
+
+template <std::size_t N, class T>
+std::array<Word, N> WordsOf(const T (&patterns)[N], std::string_view (*name)(const T&)) {
+  std::array<Word, N> words;
+  for (std::size_t k = 0; k < N; ++k) words[k] = Word(name(patterns[k]));
+  return words;
+}
+const std::array<Word, std::size(kEntities)> kEntityWords =
+    WordsOf(kEntities, +[](const Entity& e) { return e.name; });
+const std::array<Word, std::size(kBreakTags)> kBreakTagWords =
+    WordsOf(kBreakTags, +[](const std::string_view& tag) { return tag; });
+
 // The entity that starts at b[i] (a '&'), or null. Entity names share no prefix, so at most
 // one matches; the byte after the '&' narrows the choice to one or two.
-const Entity* MatchEntity(const std::uint8_t* b, std::size_t n, std::size_t i) {
-  if (i + 1 >= n) return nullptr;
-  for (const Entity& e : kEntities) {
-    if (e.name[1] == b[i + 1] && HasAt(b, n, i, e.name)) return &e;
+inline const Entity* MatchEntity(const std::uint8_t* b, std::size_t n, std::size_t i) {
+  if (i + 8 <= n) {
+    std::uint64_t eight;
+    std::memcpy(&eight, b + i, 8);
+    for (std::size_t k = 0; k < std::size(kEntities); ++k) {
+      if (kEntities[k].name[1] == b[i + 1] && kEntityWords[k].At(eight)) return &kEntities[k];
+    }
+    return nullptr;
+  }
+  for (const Entity& e : kEntities) {  // near the end of the page
+    if (HasAt(b, n, i, e.name)) return &e;
   }
   return nullptr;
 }
 
-// Length of the line-break tag starting at b[i], or 0.
-std::size_t BreakTagLength(const std::uint8_t* b, std::size_t n, std::size_t i) {
-  // Most tags are something else: "<b" or "</" followed by anything but 'r' or 'b'.
-  if (i + 2 < n && !(b[i + 1] == 'b' && b[i + 2] == 'r') && !(b[i + 1] == '/' && b[i + 2] == 'b')) {
+// Length of the line-break tag starting at b[i] (a '<'), or 0.
+inline std::size_t BreakTagLength(const std::uint8_t* b, std::size_t n, std::size_t i) {
+  if (i + 8 <= n) {
+    // Most tags are something else: "<b" or "</" followed by anything but 'r' or 'b'.
+    if (!(b[i + 1] == 'b' && b[i + 2] == 'r') && !(b[i + 1] == '/' && b[i + 2] == 'b')) return 0;
+    std::uint64_t eight;
+    std::memcpy(&eight, b + i, 8);
+    for (std::size_t k = 0; k < std::size(kBreakTags); ++k) {
+      if (kBreakTagWords[k].At(eight)) return kBreakTags[k].size();
+    }
     return 0;
   }
-  for (const std::string_view tag : kBreakTags) {
+  for (const std::string_view tag : kBreakTags) {  // near the end of the page
     if (HasAt(b, n, i, tag)) return tag.size();
   }
   return 0;
@@ -106,8 +147,8 @@ std::size_t FindSlash(const std::uint8_t* b, std::size_t i, std::size_t n) {
 //   colour pass: the window of a "<bo" reads up to 109 bytes past its '<' (a pattern 99 bytes
 //     on, and the ten bytes of the pattern's tail and digits after that);
 //   text pass: the block cursor reads the whole 64-byte block of each position it examines, up
-//     to 63 bytes past it; every rule looks less far (an entity 7, a line-break tag 5, the test
-//     of a line-break tag cut by the head erase 9).
+//     to 63 bytes past it; every rule looks less far (an entity or a line-break tag 7, the test
+//     of a line-break tag cut by the head erase 11).
 constexpr std::size_t kColourLookahead =
     kColourWindow - 1 + kTextColourTail.size() + kColourDigits - 1;
 constexpr std::size_t kTextLookahead = 63;
@@ -418,11 +459,13 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
       const std::uint64_t inside_before = (inside << 1) | (in_tag ? 1 : 0);
       if ((open & inside_before) != 0 || (close & ~inside_before) != 0) break;  // not in turn
       std::uint64_t entities = 0;
+      std::uint8_t entity_bytes[64];
       for (std::uint64_t a = m.amp & ~drop & ~inside; a != 0 && settled; a &= a - 1) {
         const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(a));
         const Entity* const e = MatchEntity(b, n, base + k);
         if (e == nullptr) continue;
         entities |= std::uint64_t{1} << k;
+        entity_bytes[k] = e->byte;
         if (k < 63) drop |= bits(e->name.size() - 1) << (k + 1);
         carry = std::max(carry, k + e->name.size() > 64 ? k + e->name.size() - 64 : 0);
       }
@@ -436,8 +479,8 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
             b[at + 1] = kBreakEscape[1];
           }
           for (; entities != 0; entities &= entities - 1) {
-            const std::size_t at = base + static_cast<std::size_t>(__builtin_ctzll(entities));
-            b[at] = MatchEntity(b, n, at)->byte;
+            const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(entities));
+            b[base + k] = entity_bytes[k];
           }
         }
         sink.Keep(b + base, ~(inside | close | drop));
