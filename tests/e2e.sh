@@ -169,9 +169,10 @@ EOF
   status=${PIPESTATUS[1]} && cp tty.out "$out"
   console_ends "pause at a terminal" 1 <<<'Press Enter to continue . . . '
   # A folder that can be entered but not read; root reads anything, so root runs it as nobody.
-  fresh && cp "$html" . && chmod 311 . && as_nobody=()
+  # The program is copied in, so that nobody needs to reach the build folder.
+  fresh && cp "$build/html2Ruxa" . && chmod 311 . && as_nobody=()
   [[ $(id -u) == 0 ]] && as_nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-  run "${as_nobody[@]}" ./html2Ruxa
+  run "${as_nobody[@]}" $emulator ./html2Ruxa
   console_is "unlistable folder" 1 <<<'Error, cannot list the directory!$'
   chmod 700 .
   ;;
@@ -268,22 +269,22 @@ EOF
   done
   # A folder that refuses new files, holding outputs its user may write: they are rewritten in
   # place, quietly, in both modes. Root writes anywhere, so root runs the case as nobody.
-  fresh && cp "$html" . && printf '<p>new</p>' >a.htm && printf old | tee a.htx >b.htx
+  fresh && cp "$build/html2Ruxa" . && printf '<p>new</p>' >a.htm && printf old | tee a.htx >b.htx
   chmod 666 a.htx b.htx && chmod 755 . && as_user=()
-  if [[ $(id -u) == 0 ]]; then
+  if [[ $(id -u) == 0 ]]; then  # (the program is copied in, so that nobody can reach it)
     as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
   else
     chmod 555 .
   fi
   if "${as_user[@]}" true 2>/dev/null; then
-    run "${as_user[@]}" ./html2Ruxa a.htm b.htx
+    run "${as_user[@]}" $emulator ./html2Ruxa a.htm b.htx
     console_is "read-only folder, single mode" 0 <<'EOF'
 --- Ruxa Beta Bramlink 2005 --- $
 Size: 10 $
 new
 EOF
     errors_are "read-only folder, single mode"
-    run "${as_user[@]}" ./html2Ruxa
+    run "${as_user[@]}" $emulator ./html2Ruxa
     batch_is "read-only folder, batch mode" 0 <<'EOF'
 FICHIER: 1 .$
 FICHIER: 2 ..$
