@@ -231,6 +231,12 @@ safety)
     file_is big.out old
   done
   ls -A | grep -v -x -e big.htm -e big.out | xargs -r rm -f
+  # A signal ignored when the program starts (nohup) stays ignored: the run completes.
+  mkfifo slow && { (trap '' HUP && exec "$html" big.htm big.out >slow) & } && pid=$!
+  exec 3<slow && sleep 0.5 && kill -HUP $pid && cat <&3 >/dev/null && wait $pid
+  compare "hang-up ignored at start: status" 0 "$?"
+  exec 3<&- && rm slow && file_is big.out "Ruxa000000ffffff$(cat big.htm)"
+  printf old >big.out
   run "$html" big.htm big.out && file_is big.out "Ruxa000000ffffff$(cat big.htm)"
   folder_holds . big.htm big.out
   # A full disk keeps the old output and leaves no temporary file.
