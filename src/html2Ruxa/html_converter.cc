@@ -83,10 +83,10 @@ std::array<Word, N> WordsOf(const T (&patterns)[N], std::string_view (*name)(con
   for (std::size_t k = 0; k < N; ++k) words[k] = Word(name(patterns[k]));
   return words;
 }
-const std::array<Word, std::size(kEntities)> kEntityWords =
-    WordsOf(kEntities, +[](const Entity& e) { return e.name; });
-const std::array<Word, std::size(kBreakTags)> kBreakTagWords =
-    WordsOf(kBreakTags, +[](const std::string_view& tag) { return tag; });
+const std::array<Word, std::size(kEntities)> kEntityWords = WordsOf(
+    kEntities, +[](const Entity& e) { return e.name; });
+const std::array<Word, std::size(kBreakTags)> kBreakTagWords = WordsOf(
+    kBreakTags, +[](const std::string_view& tag) { return tag; });
 
 // The entity that starts at b[i] (a '&'), or null. Entity names share no prefix, so at most
 // one matches; the byte after the '&' narrows the choice to one or two.
@@ -423,6 +423,14 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
       if (base + 64 > limit || base + 67 > n) break;
       const TagMasks m = kernels.tags(b + base);
       const std::uint64_t before = bits(pos - base);  // handled already
+      if ((m.open | m.close | m.zero | m.amp | m.unusual | before) == 0) {
+        // Plain text, or the inside of a tag: kept whole or dropped whole.
+        if constexpr (std::is_same_v<Sink, CompactSink>) {
+          if (!in_tag) sink.Keep(b + base, ~std::uint64_t{0});
+        }
+        pos = base + 64;
+        continue;
+      }
       std::uint64_t open = m.open & ~before, close = m.close & ~before;
       std::uint64_t drop = m.zero | before;  // besides the tags
       std::uint64_t breaks = 0;

@@ -126,6 +126,12 @@ RUXA_AVX2 std::size_t CompactNonZeroAvx2(std::uint8_t* to, const std::uint8_t* f
 
 RUXA_AVX2 std::size_t CompressAvx2(std::uint8_t* to, const std::uint8_t* block,
                                    std::uint64_t keep) {
+  if (keep == ~std::uint64_t{0}) {  // plain text: both halves loaded before either is stored
+    const __m256i low = Load(block), high = Load(block + 32);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), low);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 32), high);
+    return 64;
+  }
   return CompressGroups(to, block, keep, 8);
 }
 

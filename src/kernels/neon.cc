@@ -103,6 +103,11 @@ inline std::size_t CompressGroups(std::uint8_t* to, const std::uint8_t* from, st
 }
 
 std::size_t Compress(std::uint8_t* to, const std::uint8_t* block, std::uint64_t keep) {
+  if (keep == ~std::uint64_t{0}) {  // plain text: the whole block loaded before it is stored
+    const Block b(block);
+    for (int part = 0; part < 4; ++part) vst1q_u8(to + 16 * part, b.part[part]);
+    return 64;
+  }
   return CompressGroups(to, block, keep, 8);
 }
 
