@@ -247,6 +247,12 @@ safety)
     errors_are "disk fills up" "html2Ruxa: cannot write 'small/o.htx': No space left on device"
     file_is small/o.htx old && folder_holds small o.htx
     umount small && mounts=()
+    # No inode left for a new file: the output cannot be replaced and stays as it was.
+    mount -t tmpfs -o size=1m,nr_inodes=2 ruxa-e2e small && mounts+=("$PWD/small")
+    printf old >small/o.htx && run "$html" big.htm small/o.htx
+    errors_are "no inode left" "html2Ruxa: cannot create 'small/o.htx': No space left on device"
+    file_is small/o.htx old && folder_holds small o.htx
+    umount small && mounts=()
   else
     echo "skipped: a small tmpfs cannot be mounted here"
   fi
