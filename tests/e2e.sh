@@ -18,6 +18,10 @@ if [[ -n $emulator ]]; then
   html=$scratch/bin/html2Ruxa doc=$scratch/bin/doc2Ruxa
 fi
 
+# What runs a command as an ordinary user: root passes every permission check.
+unprivileged=()
+[[ $(id -u) == 0 ]] && unprivileged=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+
 # zeros_as BYTE COUNT: COUNT copies of BYTE.
 zeros_as() { head -c "$2" /dev/zero | tr '\0' "$1"; }
 # document NAME SIZE MARKER: a document of SIZE blanks with MARKER at the layout offset.
@@ -151,7 +155,10 @@ EOF
 FICHIER: 5 x.doc$
 Error, invalid file name!$
 EOF
-  printf "$page" >a.htm && run "$html" a.htm /dev/full
+  # Root may replace a device node, and a faulty build might: the full device is written as
+  # nobody, with the program and its input copied in.
+  mkdir dev && cp "$build/html2Ruxa" dev/ && printf "$page" >dev/a.htm && chmod 755 . dev
+  cd dev && run "${unprivileged[@]}" $emulator ./html2Ruxa a.htm /dev/full && cd ..
   console_is "full disk" 1 <<'EOF'
 --- Ruxa Beta Bramlink 2005 --- $
 Size: 8 $
@@ -170,9 +177,8 @@ EOF
   console_ends "pause at a terminal" 1 <<<'Press Enter to continue . . . '
   # A folder that can be entered but not read; root reads anything, so root runs it as nobody.
   # The program is copied in, so that nobody needs to reach the build folder.
-  fresh && cp "$build/html2Ruxa" . && chmod 311 . && as_nobody=()
-  [[ $(id -u) == 0 ]] && as_nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-  run "${as_nobody[@]}" $emulator ./html2Ruxa
+  fresh && cp "$build/html2Ruxa" . && chmod 311 .
+  run "${unprivileged[@]}" $emulator ./html2Ruxa
   console_is "unlistable folder" 1 <<<'Error, cannot list the directory!$'
   chmod 700 .
   ;;
@@ -282,12 +288,8 @@ EOF
   # A folder that refuses new files, holding outputs its user may write: they are rewritten in
   # place, quietly, in both modes. Root writes anywhere, so root runs the case as nobody.
   fresh && cp "$build/html2Ruxa" . && printf '<p>new</p>' >a.htm && printf old | tee a.htx >b.htx
-  chmod 666 a.htx b.htx && chmod 755 . && as_user=()
-  if [[ $(id -u) == 0 ]]; then  # (the program is copied in, so that nobody can reach it)
-    as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-  else
-    chmod 555 .
-  fi
+  chmod 666 a.htx b.htx && chmod 755 . && as_user=("${unprivileged[@]}")
+  [[ $(id -u) == 0 ]] || chmod 555 .  # (the program is copied in, so that nobody can reach it)
   if "${as_user[@]}" true 2>/dev/null; then
     run "${as_user[@]}" $emulator ./html2Ruxa a.htm b.htx
     console_is "read-only folder, single mode" 0 <<'EOF'
