@@ -77,6 +77,10 @@ Size: 0 $
 EOF
   file_is e.out 'Ruxa000000ffffff'
   "$html" in.txt closed.out >&- && file_is closed.out 'Ruxa0000ffab&'  # started without a console
+  # The output is the file the console goes to: written directly, console lines and all.
+  "$html" in.txt self.out >self.out 2>self.err
+  compare "output is the console's file: status" 0 "$?" && file_is self.err ''
+  holds "output is the console's file: the text is there" grep -q 'ab&' self.out
   stdin=<(printf '<i>x</i>') run "$html" /dev/stdin p.out
   console_is "a pipe as input" 0 <<'EOF'
 --- Ruxa Beta Bramlink 2005 --- $

@@ -2,6 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
+#include <unistd.h>
+#define RUXA_TEST_GUARD_PAGE 1
+#endif
+
 namespace ruxa {
 namespace {
 
@@ -22,6 +30,36 @@ TEST(Kernels, EveryKernelOfThisProcessorIsListed) {
     EXPECT_EQ(ActiveKernels().kind, kernel);
   }
 }
+
+#if defined(RUXA_TEST_GUARD_PAGE)
+// Every kernel reads no byte past what its contract allows: the data ends where an unreadable
+// page begins, so one byte too far ends the test.
+TEST(Kernels, NoKernelReadsPastItsData) {
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  void* const mapped =
+      ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mapped, MAP_FAILED);
+  auto* const start = static_cast<std::uint8_t*>(mapped);
+  std::uint8_t* const end = start + page;
+  ASSERT_EQ(::mprotect(end, page, PROT_NONE), 0);
+  for (std::size_t i = 0; i < page; ++i) start[i] = "<br />&amp;x\0"[i % 13];
+  for (const VectorKernel kernel : AvailableVectorKernels()) {
+    const Kernels& k = (UseVectorKernel(kernel), ActiveKernels());
+    k.scan(end - 64);
+    k.body(end - 66);
+    k.tags(end - 67);
+    k.compress(end - 64, end - 64, 0x5555555555555555u);
+    for (const std::size_t size : {1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100}) {
+      EXPECT_EQ(k.find_either(end - size, 0, size, 0xF0, 0xF1), size);
+      std::memset(end - size, 0, size);
+      EXPECT_EQ(k.skip_zeros(end - size, 0, size), size);
+      EXPECT_EQ(k.compact_nonzero(end - size, end - size, size), 0u);
+    }
+  }
+  UseVectorKernel(AvailableVectorKernels().back());
+  ::munmap(mapped, 2 * page);
+}
+#endif
 
 }  // namespace
 }  // namespace ruxa

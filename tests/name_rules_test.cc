@@ -68,6 +68,7 @@ TEST(WideText, NamesRoundTrip) {
       {u"\u4E2D\u6587", "\xE4\xB8\xAD\xE6\x96\x87"},
       {u"\U0001F4C4 note", "\xF0\x9F\x93\x84 note"},  // a surrogate pair: one character
       {u"a\U0001F4C4", "a\xF0\x9F\x93\x84"},          // and at the very end
+      {u"\U00010000\U0010FFFF", "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},  // the first and last pairs
       {u"\u0905\u007F\u0080\u07FF\u0800",
        "\xE0\xA4\x85\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80"},               // lengths' edges
       {std::u16string(1, char16_t{0xD800}) + u"x", "\xED\xA0\x80x"},  // a lone high surrogate
