@@ -4,7 +4,8 @@
 # Usage: e2e.sh BUILD_DIR GROUP   (GROUP: modes, documents, faults, skips, safety, install, huge)
 set -u
 build=$(realpath "$1") group=$2
-html=$build/html2Ruxa doc=$build/doc2Ruxa runner=()
+# Each run has a time limit, a guard against hangs, not a measure of speed.
+html=$build/html2Ruxa doc=$build/doc2Ruxa runner=(timeout 60)
 source "$(dirname "$0")/e2e_lib.sh"
 # Programs built for another processor run under its emulator (RUXA_EMULATOR, qemu-user):
 # scripts of the same names stand in for them.
@@ -347,6 +348,7 @@ EOF
 huge)  # past 2 GiB the size must still load whole and count right; slow, so CI or on request
   [[ -n ${CI:-}${RUXA_SLOW_TESTS:-} ]] || { echo "set RUXA_SLOW_TESTS=1 to run"; exit 77; }
   [[ -z $emulator ]] || { echo "left out under an emulator: too slow there"; exit 77; }
+  runner=(timeout 600)  # gigabytes, under the sanitizers too
   fresh && printf '<p>x</p>' >big.htm && truncate -s 2684354560 big.htm && printf y >>big.htm
   run "$html"
   batch_is huge 0 <<'EOF'

@@ -25,10 +25,16 @@ trap 'exit 130' INT TERM HUP
 fresh() { dir=$(mktemp -d "$scratch/case.XXXXXX") && cd "$dir" || exit 1; }
 
 # run PROGRAM ARG...: runs the program (through $runner), standard input from $stdin or the null
-# device; sets $status and keeps standard output and standard error for the checks below.
+# device; sets $status and keeps standard output and standard error for the checks below. A
+# program that hangs ($runner's time limit, status 124) ends the script at once, as a failure.
 run() {
   "${runner[@]}" "$@" <"${stdin:-/dev/null}" >"$out" 2>"$err"
   status=$?
+  if [[ $status == 124 ]]; then
+    fail "$* ended" "within the time limit" "killed by it"
+    finish
+    exit 1
+  fi
 }
 
 pass() { passed=$((passed + 1)); }
