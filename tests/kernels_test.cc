@@ -31,6 +31,27 @@ TEST(Kernels, EveryKernelOfThisProcessorIsListed) {
   }
 }
 
+// `put` changes exactly the bytes its mask names, in each part of the block a vector covers.
+TEST(Kernels, PutStoresTheBytesOfItsMaskOnly) {
+  for (const std::uint64_t mask :
+       {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{1} << 63, ~std::uint64_t{0},
+        std::uint64_t{0x8000000180008001u}, std::uint64_t{0x00FF00000000FF00u},
+        std::uint64_t{0x5A5A5A5A0F0F0F0Fu}}) {
+    for (const VectorKernel kernel : AvailableVectorKernels()) {
+      std::uint8_t block[64], bytes[64], expected[64];
+      for (int k = 0; k < 64; ++k) {
+        block[k] = static_cast<std::uint8_t>('a' + k % 26);
+        bytes[k] = static_cast<std::uint8_t>(0x80 + k);
+        expected[k] = mask >> k & 1 ? bytes[k] : block[k];
+      }
+      (UseVectorKernel(kernel), ActiveKernels()).put(block, bytes, mask);
+      EXPECT_EQ(std::memcmp(block, expected, 64), 0)
+          << "kernel " << static_cast<int>(kernel) << ", mask " << std::hex << mask;
+    }
+  }
+  UseVectorKernel(AvailableVectorKernels().back());
+}
+
 #if defined(RUXA_TEST_GUARD_PAGE)
 // Every kernel reads no byte past what its contract allows: the data ends where an unreadable
 // page begins, so one byte too far ends the test.
@@ -49,6 +70,7 @@ TEST(Kernels, NoKernelReadsPastItsData) {
     k.body(end - 66);
     k.tags(end - 67);
     k.compress(end - 64, end - 64, 0x5555555555555555u);
+    k.put(end - 64, end - 64, ~std::uint64_t{0});
     for (const std::size_t size : {1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100}) {
       EXPECT_EQ(k.find_either(end - size, 0, size, 0xF0, 0xF1), size);
       std::memset(end - size, 0, size);

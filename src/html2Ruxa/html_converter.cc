@@ -88,6 +88,22 @@ const std::array<Word, std::size(kEntities)> kEntityWords = WordsOf(
 const std::array<Word, std::size(kBreakTags)> kBreakTagWords = WordsOf(
     kBreakTags, +[](const std::string_view& tag) { return tag; });
 
+// How far past a block the fast path reads: an entity that starts on the block's last byte.
+constexpr std::size_t kBlockReach = 7;
+
+// Where the patterns found in one block lie: their first bytes, all their bytes within the
+// block, and how many bytes of the next block the last of them takes. Added one at a time
+// without a branch; a length of 0 adds nothing.
+struct Spans {
+  std::uint64_t starts = 0, spans = 0;
+  std::size_t carry = 0;
+  void Add(std::size_t k, std::size_t length) {  // k < 64, length <= 8
+    starts |= std::uint64_t{length != 0} << k;
+    spans |= ((std::uint64_t{1} << length) - 1) << k;
+    carry = std::max(carry, k + length > 64 ? k + length - 64 : 0);
+  }
+};
+
 // The entity that starts at b[i] (a '&'), or null. Entity names share no prefix, so at most
 // one matches; the byte after the '&' narrows the choice to one or two.
 inline const Entity* MatchEntity(const std::uint8_t* b, std::size_t n, std::size_t i) {
@@ -104,6 +120,40 @@ inline const Entity* MatchEntity(const std::uint8_t* b, std::size_t n, std::size
   }
   return nullptr;
 }
+
+// The entities by the two bytes after their '&', which tell every one apart, for matching one
+// without a branch: a slot per value of `EntityHash`, the empty ones matching nothing (they ask
+// for a zero byte where the '&' is).
+constexpr std::size_t EntityHash(std::uint8_t first, std::uint8_t second) {
+  return (first * 5u + (second >> 1)) & 15u;
+}
+constexpr bool EntityHashesApart() {
+  bool taken[16] = {};
+  for (const Entity& e : kEntities) {
+    const std::size_t h = EntityHash(static_cast<std::uint8_t>(e.name[1]),
+                                     static_cast<std::uint8_t>(e.name[2]));
+    if (taken[h]) return false;
+    taken[h] = true;
+  }
+  return true;
+}
+static_assert(EntityHashesApart());
+
+struct EntitySlot {
+  Word word{std::string_view("\0", 1)};
+  std::size_t length = 0;
+  std::uint8_t byte = 0;
+};
+const std::array<EntitySlot, 16> kEntitySlots = [] {
+  std::array<EntitySlot, 16> slots{};
+  for (std::size_t k = 0; k < std::size(kEntities); ++k) {
+    const Entity& e = kEntities[k];
+    EntitySlot& slot = slots[EntityHash(static_cast<std::uint8_t>(e.name[1]),
+                                        static_cast<std::uint8_t>(e.name[2]))];
+    slot = {kEntityWords[k], e.name.size(), e.byte};
+  }
+  return slots;
+}();
 
 // Length of the line-break tag starting at b[i] (a '<'), or 0.
 inline std::size_t BreakTagLength(const std::uint8_t* b, std::size_t n, std::size_t i) {
@@ -420,7 +470,7 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
     };
     for (;;) {
       const std::size_t base = pos & ~std::size_t{63};
-      if (base + 64 > limit || base + 67 > n) break;
+      if (base + 64 > limit || base + 64 + kBlockReach > n) break;
       const TagMasks m = kernels.tags(b + base);
       const std::uint64_t before = bits(pos - base);  // handled already
       if ((m.open | m.close | m.zero | m.amp | m.unusual | before) == 0) {
@@ -433,27 +483,39 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
       }
       std::uint64_t open = m.open & ~before, close = m.close & ~before;
       std::uint64_t drop = m.zero | before;  // besides the tags
-      std::uint64_t breaks = 0;
-      std::size_t carry = 0;  // bytes of the next block that a pattern of this one takes
-      bool settled = true;
-      for (std::uint64_t u = m.unusual & ~before; u != 0 && settled; u &= u - 1) {
+      // At each '<' flagged and each '&', the eight bytes from it are compared, without a
+      // branch, with every form of line-break tag and with the one entity its next two bytes
+      // may start. Entities are looked for inside tags too; those are dropped with their tag.
+      Spans found[2];  // line-break tags, entities
+      std::uint64_t heads = 0;
+      std::uint8_t put[64 + 1] = {};  // what the text gets where they start
+      for (std::uint64_t u = (m.unusual & open) | (m.amp & ~before); u != 0; u &= u - 1) {
         const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(u));
-        const std::size_t at = base + k;
-        if (b[at] == '<') {
-          if (b[at + 1] == 'h') {
-            settled = false;  // "<he": a head
-          } else if (const std::size_t length = BreakTagLength(b, n, at)) {
-            const std::uint64_t span = bits(length) << k;
-            settled = k < 63;  // the escape's two bytes stay within the block
-            carry = std::max(carry, k + length > 64 ? k + length - 64 : 0);
-            open &= ~span;
-            close &= ~span;
-            breaks |= std::uint64_t{1} << k;
-            drop |= span & ~(std::uint64_t{3} << k);
-          }
-        } else if ((close >> k & 1) && ClosesBreakTag(b, n, at)) {
-          settled = false;  // the end of a line-break tag that began before
+        const std::uint8_t* const at = b + base + k;
+        std::uint64_t eight;
+        std::memcpy(&eight, at, 8);
+        std::size_t tag = 0;
+        for (std::size_t t = 0; t < std::size(kBreakTags); ++t) {
+          tag |= kBreakTagWords[t].At(eight) ? kBreakTags[t].size() : 0;  // one form at most
         }
+        const EntitySlot& slot = kEntitySlots[EntityHash(at[1], at[2])];
+        const bool amp = at[0] == '&';
+        found[amp].Add(k, amp ? (slot.word.At(eight) ? slot.length : 0) : tag);
+        heads |= std::uint64_t{!amp && tag == 0 && at[1] == 'h'} << k;
+        put[k] = amp ? slot.byte : kBreakEscape[0];
+        put[k + 1] = kBreakEscape[1];
+      }
+      const Spans& breaks = found[0];
+      const Spans& entities = found[1];
+      if ((heads | (breaks.starts >> 63)) != 0) break;  // or an escape's 'n' in the next block
+      open &= ~breaks.spans;
+      close &= ~breaks.spans;
+      drop |= (breaks.spans & ~breaks.starts & ~(breaks.starts << 1)) |
+              (entities.spans & ~entities.starts);
+      // A '>' flagged that no line-break tag of this block ends may end one that began before.
+      bool settled = true;
+      for (std::uint64_t u = m.unusual & close; u != 0 && settled; u &= u - 1) {
+        settled = !ClosesBreakTag(b, n, base + static_cast<std::size_t>(__builtin_ctzll(u)));
       }
       if (!settled) break;
       std::uint64_t inside = open | close;
@@ -466,37 +528,18 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
       if (in_tag) inside = ~inside;
       const std::uint64_t inside_before = (inside << 1) | (in_tag ? 1 : 0);
       if ((open & inside_before) != 0 || (close & ~inside_before) != 0) break;  // not in turn
-      std::uint64_t entities = 0;
-      std::uint8_t entity_bytes[64];
-      for (std::uint64_t a = m.amp & ~drop & ~inside; a != 0 && settled; a &= a - 1) {
-        const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(a));
-        const Entity* const e = MatchEntity(b, n, base + k);
-        if (e == nullptr) continue;
-        entities |= std::uint64_t{1} << k;
-        entity_bytes[k] = e->byte;
-        if (k < 63) drop |= bits(e->name.size() - 1) << (k + 1);
-        carry = std::max(carry, k + e->name.size() > 64 ? k + e->name.size() - 64 : 0);
-      }
       if constexpr (std::is_same_v<Sink, CompactSink>) {
-        breaks &= ~inside;
-        if ((breaks | entities) != 0) {
+        const std::uint64_t escapes = breaks.starts & ~inside;
+        if (const std::uint64_t puts = escapes | (escapes << 1) | (entities.starts & ~inside)) {
           sink.Prepare(base + 64);  // the block's bytes change in place
-          for (; breaks != 0; breaks &= breaks - 1) {
-            const std::size_t at = base + static_cast<std::size_t>(__builtin_ctzll(breaks));
-            b[at] = kBreakEscape[0];
-            b[at + 1] = kBreakEscape[1];
-          }
-          for (; entities != 0; entities &= entities - 1) {
-            const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(entities));
-            b[base + k] = entity_bytes[k];
-          }
+          kernels.put(b + base, put, puts);
         }
         sink.Keep(b + base, ~(inside | close | drop));
       }
       in_tag = inside >> 63;
       // A line-break tag or an entity that runs into the next block has been settled whole
       // here: its bytes there are passed over (as handled already), whatever comes of the block.
-      pos = base + 64 + carry;
+      pos = base + 64 + std::max(breaks.carry, entities.carry);
     }
     next_fast = (pos & ~std::size_t{63}) + 64;
     return pos;

@@ -64,6 +64,23 @@ RUXA_AVX2 TagMasks Tags(const std::uint8_t* block) {
   return m;
 }
 
+// Each half's 32 mask bits spread to its bytes: byte i takes mask byte i / 8, keeps bit i % 8,
+// and becomes 0xFF if that bit is set.
+RUXA_AVX2 void Put(std::uint8_t* block, const std::uint8_t* bytes, std::uint64_t mask) {
+  const __m256i spread = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1,  //
+                                          2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3);
+  const __m256i bit = _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201u));
+  for (int part = 0; part < 2; ++part) {
+    const auto half = static_cast<std::uint32_t>(mask >> (32 * part));
+    if (half == 0) continue;
+    const __m256i chosen = _mm256_cmpeq_epi8(
+        And(_mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int>(half)), spread), bit), bit);
+    std::uint8_t* const at = block + 32 * part;
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(at),
+                        _mm256_blendv_epi8(Load(at), Load(bytes + 32 * part), chosen));
+  }
+}
+
 // Eight bytes at a time through the table of shuffles. Each group of eight is loaded before its
 // eight-byte store, which never reaches the next group, since to <= from and kept <= 8 * group.
 RUXA_AVX2 inline std::size_t CompressGroups(std::uint8_t* to, const std::uint8_t* from,
@@ -140,6 +157,7 @@ const Kernels kAvx2 = {
     .scan = Scan,
     .body = Body,
     .tags = Tags,
+    .put = Put,
     .compress = CompressAvx2,
     .find_either = FindEither,
     .skip_zeros = SkipZeros,

@@ -46,6 +46,10 @@ RUXA_AVX512 TagMasks Tags(const std::uint8_t* block) {
   return m;
 }
 
+RUXA_AVX512 void Put(std::uint8_t* block, const std::uint8_t* bytes, std::uint64_t mask) {
+  _mm512_mask_storeu_epi8(block, mask, Load(bytes));
+}
+
 RUXA_AVX512 std::size_t FindEither(const std::uint8_t* b, std::size_t i, std::size_t n,
                                    std::uint8_t x, std::uint8_t y) {
   for (; i + 64 <= n; i += 64) {
@@ -91,6 +95,7 @@ const Kernels kAvx512 = {
     .scan = Scan,
     .body = Body,
     .tags = Tags,
+    .put = Put,
     .compress = CompressAvx2,
     .find_either = FindEither,
     .skip_zeros = SkipZeros,
@@ -102,6 +107,7 @@ const Kernels kAvx512Vbmi2 = {
     .scan = Scan,
     .body = Body,
     .tags = Tags,
+    .put = Put,
     .compress = Compress,
     .find_either = FindEither,
     .skip_zeros = SkipZeros,

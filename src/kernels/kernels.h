@@ -47,6 +47,8 @@ struct Kernels {
   std::uint64_t (*body)(const std::uint8_t* block);
   /// The masks of the 64 bytes at `block`, reading the three bytes before and after it too.
   TagMasks (*tags)(const std::uint8_t* block);
+  /// Stores bytes[k] at block[k] for each bit k set in `mask`; the other bytes of the block stay.
+  void (*put)(std::uint8_t* block, const std::uint8_t* bytes, std::uint64_t mask);
   /// Copies the bytes of the 64 at `block` whose bit is set in `keep` to `to`, in order, and
   /// returns their count. `to` lies at or before `block`; all 64 bytes from `to` may be written.
   std::size_t (*compress)(std::uint8_t* to, const std::uint8_t* block, std::uint64_t keep);

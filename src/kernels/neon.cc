@@ -89,6 +89,20 @@ TagMasks Tags(const std::uint8_t* block) {
   return m;
 }
 
+// Each quarter's 16 mask bits spread to its bytes, each byte testing its own bit.
+void Put(std::uint8_t* block, const std::uint8_t* bytes, std::uint64_t mask) {
+  static const uint8_t kBits[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+  const uint8x16_t bit = vld1q_u8(kBits);
+  for (int part = 0; part < 4; ++part) {
+    const auto quarter = static_cast<std::uint16_t>(mask >> (16 * part));
+    if (quarter == 0) continue;
+    const uint8x16_t spread = vcombine_u8(vdup_n_u8(static_cast<std::uint8_t>(quarter)),
+                                          vdup_n_u8(static_cast<std::uint8_t>(quarter >> 8)));
+    std::uint8_t* const at = block + 16 * part;
+    vst1q_u8(at, vbslq_u8(vtstq_u8(spread, bit), Load(bytes + 16 * part), Load(at)));
+  }
+}
+
 // Eight bytes at a time through the table of shuffles. Each group of eight is loaded before its
 // eight-byte store, which never reaches the next group, since to <= from and kept <= 8 * group.
 inline std::size_t CompressGroups(std::uint8_t* to, const std::uint8_t* from, std::uint64_t keep,
@@ -161,6 +175,7 @@ const Kernels kNeon = {
     .scan = Scan,
     .body = Body,
     .tags = Tags,
+    .put = Put,
     .compress = Compress,
     .find_either = FindEither,
     .skip_zeros = SkipZeros,

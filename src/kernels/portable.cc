@@ -56,6 +56,13 @@ TagMasks Tags(const std::uint8_t* block) {
   return m;
 }
 
+void Put(std::uint8_t* block, const std::uint8_t* bytes, std::uint64_t mask) {
+  for (; mask != 0; mask &= mask - 1) {
+    const int k = __builtin_ctzll(mask);
+    block[k] = bytes[k];
+  }
+}
+
 }  // namespace
 
 // A run of kept bytes at a time.
@@ -99,6 +106,7 @@ const Kernels kPortable = {
     .scan = Scan,
     .body = Body,
     .tags = Tags,
+    .put = Put,
     .compress = CompressPortable,
     .find_either = FindEitherPortable,
     .skip_zeros = SkipZerosPortable,

@@ -109,6 +109,25 @@ RUXA_SSE2 std::size_t CompactNonZero(std::uint8_t* to, const std::uint8_t* from,
   return kept + CompactNonZeroPortable(to + kept, from + i, size - i);
 }
 
+// Each quarter's 16 mask bits spread to its bytes (bytes 0 to 7 take the low mask byte, 8 to
+// 15 the high one, each keeping its own bit) and the bytes chosen by and-not.
+RUXA_SSE2 void Put(std::uint8_t* block, const std::uint8_t* bytes, std::uint64_t mask) {
+  const __m128i bit = _mm_set1_epi64x(static_cast<long long>(0x8040201008040201u));
+  for (int part = 0; part < 4; ++part) {
+    const auto quarter = static_cast<std::uint16_t>(mask >> (16 * part));
+    if (quarter == 0) continue;
+    __m128i spread = _mm_set1_epi16(static_cast<short>(quarter));  // lo hi lo hi ...
+    spread = _mm_unpacklo_epi8(spread, spread);                    // lo lo hi hi ...
+    spread = _mm_unpacklo_epi16(spread, spread);                   // lo x4, hi x4, ...
+    spread = _mm_unpacklo_epi32(spread, spread);                   // lo x8, hi x8
+    const __m128i chosen = _mm_cmpeq_epi8(_mm_and_si128(spread, bit), bit);
+    std::uint8_t* const at = block + 16 * part;
+    const __m128i kept = _mm_andnot_si128(chosen, Load(at));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at),
+                     _mm_or_si128(kept, _mm_and_si128(chosen, Load(bytes + 16 * part))));
+  }
+}
+
 }  // namespace
 
 const Kernels kSse2 = {
@@ -116,6 +135,7 @@ const Kernels kSse2 = {
     .scan = Scan,
     .body = Body,
     .tags = Tags,
+    .put = Put,
     .compress = CompressPortable,
     .find_either = FindEither,
     .skip_zeros = SkipZeros,
