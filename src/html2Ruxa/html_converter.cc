@@ -455,12 +455,12 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
   // The fast path, batch mode only: whole 64-byte blocks, each classified at once and compacted
   // by its mask of the bytes kept. A tag drops everything from its '<' to its '>', and zero bytes
   // go, so with tags that open and close in turn the bytes inside tags are a running parity of
-  // the '<' and '>' bits. Line-break tags toggle nothing: inside a tag they go with it, in the
-  // text they become the escape in place. Entities in the text become their byte in place; one
-  // that runs into the next block is settled in this one, its last bytes skipped there. What the
-  // masks cannot settle (a head, a stray '<' or '>', the end of a line-break tag that began
-  // before) ends the fast path at the start of its block, and the full rules take over from
-  // there. Returns where they do, and whether that is inside a tag.
+  // the '<' and '>' bits; where they do not, the tags are followed one at a time. Line-break tags
+  // toggle nothing: inside a tag they go with it, in the text they become the escape in place.
+  // Entities in the text become their byte in place; one that runs into the next block is
+  // settled in this one, its last bytes skipped there. What the masks cannot settle (a head, the
+  // end of a line-break tag that began before) ends the fast path at the start of its block, and
+  // the full rules take over from there. Returns where they do, and whether that is inside a tag.
   std::size_t next_fast = 64;  // the fast path is tried again from here on
   const auto fast_blocks = [&](std::size_t from, bool& in_tag) {
     in_tag = false;
@@ -483,35 +483,29 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
       }
       std::uint64_t open = m.open & ~before, close = m.close & ~before;
       std::uint64_t drop = m.zero | before;  // besides the tags
-      // At each '<' flagged and each '&', the eight bytes from it are compared, without a
-      // branch, with every form of line-break tag and with the one entity its next two bytes
-      // may start. Entities are looked for inside tags too; those are dropped with their tag.
-      Spans found[2];  // line-break tags, entities
+      // Line-break tags and heads among the '<' flagged: the eight bytes from each compared,
+      // without a branch, with every form at once.
+      Spans breaks;
       std::uint64_t heads = 0;
-      std::uint8_t put[64 + 1] = {};  // what the text gets where they start
-      for (std::uint64_t u = (m.unusual & open) | (m.amp & ~before); u != 0; u &= u - 1) {
+      std::uint8_t put[64 + 1];  // what the text gets where an escape or an entity starts
+      for (std::uint64_t u = m.unusual & open; u != 0; u &= u - 1) {
         const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(u));
         const std::uint8_t* const at = b + base + k;
         std::uint64_t eight;
         std::memcpy(&eight, at, 8);
-        std::size_t tag = 0;
+        std::size_t length = 0;
         for (std::size_t t = 0; t < std::size(kBreakTags); ++t) {
-          tag |= kBreakTagWords[t].At(eight) ? kBreakTags[t].size() : 0;  // one form at most
+          length |= kBreakTagWords[t].At(eight) ? kBreakTags[t].size() : 0;  // one form at most
         }
-        const EntitySlot& slot = kEntitySlots[EntityHash(at[1], at[2])];
-        const bool amp = at[0] == '&';
-        found[amp].Add(k, amp ? (slot.word.At(eight) ? slot.length : 0) : tag);
-        heads |= std::uint64_t{!amp && tag == 0 && at[1] == 'h'} << k;
-        put[k] = amp ? slot.byte : kBreakEscape[0];
+        breaks.Add(k, length);
+        heads |= std::uint64_t{length == 0 && at[1] == 'h'} << k;
+        put[k] = kBreakEscape[0];
         put[k + 1] = kBreakEscape[1];
       }
-      const Spans& breaks = found[0];
-      const Spans& entities = found[1];
       if ((heads | (breaks.starts >> 63)) != 0) break;  // or an escape's 'n' in the next block
       open &= ~breaks.spans;
       close &= ~breaks.spans;
-      drop |= (breaks.spans & ~breaks.starts & ~(breaks.starts << 1)) |
-              (entities.spans & ~entities.starts);
+      drop |= breaks.spans & ~breaks.starts & ~(breaks.starts << 1);
       // A '>' flagged that no line-break tag of this block ends may end one that began before.
       bool settled = true;
       for (std::uint64_t u = m.unusual & close; u != 0 && settled; u &= u - 1) {
@@ -527,7 +521,38 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
       inside ^= inside << 32;
       if (in_tag) inside = ~inside;
       const std::uint64_t inside_before = (inside << 1) | (in_tag ? 1 : 0);
-      if ((open & inside_before) != 0 || (close & ~inside_before) != 0) break;  // not in turn
+      if ((open & inside_before) != 0 || (close & ~inside_before) != 0) {
+        // Not in turn: a '<' inside a tag (one cut off, or a script's "a < b") or a '>' outside
+        // one. Such a byte goes like any other there; each tag runs from a '<' met outside a tag
+        // to the first '>' after it, found a tag at a time.
+        inside = 0;
+        bool in = in_tag;
+        for (std::size_t from = 0; from < 64;) {
+          const std::uint64_t ahead = ~std::uint64_t{0} << from;
+          const std::uint64_t next = (in ? close : open) & ahead;
+          if (next == 0) {
+            if (in) inside |= ahead;
+            break;
+          }
+          const std::size_t at = static_cast<std::size_t>(__builtin_ctzll(next));
+          if (in) inside |= ahead & bits(at);
+          from = in ? at + 1 : at;
+          in = !in;
+        }
+      }
+      // Entities in the text: the eight bytes from each '&' compared with the one entity its
+      // next two bytes may start.
+      Spans entities;
+      for (std::uint64_t a = m.amp & ~drop & ~inside; a != 0; a &= a - 1) {
+        const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(a));
+        const std::uint8_t* const at = b + base + k;
+        std::uint64_t eight;
+        std::memcpy(&eight, at, 8);
+        const EntitySlot& slot = kEntitySlots[EntityHash(at[1], at[2])];
+        entities.Add(k, slot.word.At(eight) ? slot.length : 0);
+        put[k] = slot.byte;
+      }
+      drop |= entities.spans & ~entities.starts;
       if constexpr (std::is_same_v<Sink, CompactSink>) {
         const std::uint64_t escapes = breaks.starts & ~inside;
         if (const std::uint64_t puts = escapes | (escapes << 1) | (entities.starts & ~inside)) {
