@@ -219,9 +219,18 @@ class ColourScanner {
     // them is written twice. The colour bytes are copied as they are, unchecked.
     // A "<bo" needs its three bytes inside the page.
     const std::size_t end = std::min(upto, n_ < 2 ? 0 : n_ - 2);
+    // Both tails end in '#', so only the '#' bytes of a window are looked at.
+    constexpr std::size_t kHashAt = kTextColourTail.size() - 1;
+    static_assert(kTextColourTail.back() == '#' && kBackColourTail.back() == '#' &&
+                  kBackColourTail.size() == kTextColourTail.size());
+    const std::size_t fits = kTextColourTail.size() + kColourDigits;  // a field's bytes
     for (std::size_t i = next_; (i = FindBodyStart(kernels_, b_, i, end)) < end; ++i) {
-      for (std::size_t p = i;
-           p < i + kColourWindow && p + kTextColourTail.size() + kColourDigits <= n_; ++p) {
+      // The field may start at p in [i, stop).
+      const std::size_t stop = n_ < fits ? i : std::max(i, std::min(i + kColourWindow, n_ - fits + 1));
+      for (std::size_t p = i; p < stop; ++p) {
+        const void* hash = std::memchr(b_ + p + kHashAt, '#', stop - p);
+        if (hash == nullptr) break;
+        p = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hash) - b_) - kHashAt;
         const std::uint8_t* digits = b_ + p + kTextColourTail.size();
         if (HasAt(b_, n_, p, kTextColourTail)) {
           out_.Write(digits, kColourDigits);
