@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 
 #include "driver/name_rules.h"
 #include "html2Ruxa/block_scan.h"
@@ -77,95 +78,96 @@ struct Word {
   bool At(std::uint64_t eight) const { return ((eight ^ bytes) & mask) == 0; }
 };
 
-template <std::size_t N, class T>
-std::array<Word, N> WordsOf(const T (&patterns)[N], std::string_view (*name)(const T&)) {
-  std::array<Word, N> words;
-  for (std::size_t k = 0; k < N; ++k) words[k] = Word(name(patterns[k]));
-  return words;
+// Entities and line-break tags are matched without a branch per pattern: each '&' or '<' picks
+// the one pattern it may start from a small table, by bytes that tell the patterns apart, and
+// compares its eight bytes with it once. The slots left empty match nothing (they ask for a
+// zero byte where the '&' or '<' is).
+struct Slot {
+  Word word{std::string_view("\0", 1)};
+  std::uint64_t span = 0;  // a bit for each byte of the pattern
+  std::size_t length = 0;
+  std::uint8_t byte = 0;  // what an entity becomes
+};
+// Entities by the two bytes after the '&'; line-break tags by the low bits of their fourth
+// byte ("<br>", "</br>", "<br/>", "<br />").
+constexpr std::size_t EntityHash(std::uint8_t first, std::uint8_t second) {
+  return (first * 5u + (second >> 1)) & 15u;
 }
-const std::array<Word, std::size(kEntities)> kEntityWords = WordsOf(
-    kEntities, +[](const Entity& e) { return e.name; });
-const std::array<Word, std::size(kBreakTags)> kBreakTagWords = WordsOf(
-    kBreakTags, +[](const std::string_view& tag) { return tag; });
+constexpr std::size_t BreakHash(std::uint8_t fourth) { return fourth & 7u; }
+constexpr std::size_t EntityHashOf(std::string_view e) {
+  return EntityHash(static_cast<std::uint8_t>(e[1]), static_cast<std::uint8_t>(e[2]));
+}
+constexpr std::size_t BreakHashOf(std::string_view t) {
+  return BreakHash(static_cast<std::uint8_t>(t[3]));
+}
+constexpr bool HashesApart() {
+  bool entity[16] = {}, tag[8] = {};
+  for (const Entity& e : kEntities) {
+    if (std::exchange(entity[EntityHashOf(e.name)], true)) return false;
+  }
+  for (const std::string_view t : kBreakTags) {
+    if (std::exchange(tag[BreakHashOf(t)], true)) return false;
+  }
+  return true;
+}
+static_assert(HashesApart());
+
+Slot SlotOf(std::string_view pattern, std::uint8_t byte) {
+  return {Word(pattern), (std::uint64_t{1} << pattern.size()) - 1, pattern.size(), byte};
+}
+const std::array<Slot, 16> kEntitySlots = [] {
+  std::array<Slot, 16> slots{};
+  for (const Entity& e : kEntities) slots[EntityHashOf(e.name)] = SlotOf(e.name, e.byte);
+  return slots;
+}();
+const std::array<Slot, 8> kBreakSlots = [] {
+  std::array<Slot, 8> slots{};
+  for (const std::string_view t : kBreakTags) slots[BreakHashOf(t)] = SlotOf(t, 0);
+  return slots;
+}();
+
+// Where the patterns found in one block lie: their first bytes, their bytes within the block,
+// and those in the next block, which the last of them may run into.
+struct Spans {
+  std::uint64_t starts = 0, spans = 0, beyond = 0;
+  void Add(std::size_t k, const Slot& slot, bool found) {  // k < 64
+    const std::uint64_t span = slot.span & (0 - std::uint64_t{found});
+    starts |= std::uint64_t{found} << k;
+    spans |= span << k;
+    beyond |= (span >> 1) >> (63 - k);
+  }
+  // How many bytes of the next block are taken.
+  std::size_t Carry() const {
+    return beyond == 0 ? 0 : 64 - static_cast<std::size_t>(__builtin_clzll(beyond));
+  }
+};
 
 // How far past a block the fast path reads: an entity that starts on the block's last byte.
 constexpr std::size_t kBlockReach = 7;
 
-// Where the patterns found in one block lie: their first bytes, all their bytes within the
-// block, and how many bytes of the next block the last of them takes. Added one at a time
-// without a branch; a length of 0 adds nothing.
-struct Spans {
-  std::uint64_t starts = 0, spans = 0;
-  std::size_t carry = 0;
-  void Add(std::size_t k, std::size_t length) {  // k < 64, length <= 8
-    starts |= std::uint64_t{length != 0} << k;
-    spans |= ((std::uint64_t{1} << length) - 1) << k;
-    carry = std::max(carry, k + length > 64 ? k + length - 64 : 0);
-  }
-};
-
-// The entity that starts at b[i] (a '&'), or null. Entity names share no prefix, so at most
-// one matches; the byte after the '&' narrows the choice to one or two.
-inline const Entity* MatchEntity(const std::uint8_t* b, std::size_t n, std::size_t i) {
+// The entity that starts at b[i] (a '&'), or null.
+inline const Slot* MatchEntity(const std::uint8_t* b, std::size_t n, std::size_t i) {
   if (i + 8 <= n) {
     std::uint64_t eight;
     std::memcpy(&eight, b + i, 8);
-    for (std::size_t k = 0; k < std::size(kEntities); ++k) {
-      if (kEntities[k].name[1] == b[i + 1] && kEntityWords[k].At(eight)) return &kEntities[k];
-    }
-    return nullptr;
+    const Slot& slot = kEntitySlots[EntityHash(b[i + 1], b[i + 2])];
+    return slot.word.At(eight) ? &slot : nullptr;
   }
   for (const Entity& e : kEntities) {  // near the end of the page
-    if (HasAt(b, n, i, e.name)) return &e;
+    if (HasAt(b, n, i, e.name)) {
+      return &kEntitySlots[EntityHashOf(e.name)];
+    }
   }
   return nullptr;
 }
 
-// The entities by the two bytes after their '&', which tell every one apart, for matching one
-// without a branch: a slot per value of `EntityHash`, the empty ones matching nothing (they ask
-// for a zero byte where the '&' is).
-constexpr std::size_t EntityHash(std::uint8_t first, std::uint8_t second) {
-  return (first * 5u + (second >> 1)) & 15u;
-}
-constexpr bool EntityHashesApart() {
-  bool taken[16] = {};
-  for (const Entity& e : kEntities) {
-    const std::size_t h = EntityHash(static_cast<std::uint8_t>(e.name[1]),
-                                     static_cast<std::uint8_t>(e.name[2]));
-    if (taken[h]) return false;
-    taken[h] = true;
-  }
-  return true;
-}
-static_assert(EntityHashesApart());
-
-struct EntitySlot {
-  Word word{std::string_view("\0", 1)};
-  std::size_t length = 0;
-  std::uint8_t byte = 0;
-};
-const std::array<EntitySlot, 16> kEntitySlots = [] {
-  std::array<EntitySlot, 16> slots{};
-  for (std::size_t k = 0; k < std::size(kEntities); ++k) {
-    const Entity& e = kEntities[k];
-    EntitySlot& slot = slots[EntityHash(static_cast<std::uint8_t>(e.name[1]),
-                                        static_cast<std::uint8_t>(e.name[2]))];
-    slot = {kEntityWords[k], e.name.size(), e.byte};
-  }
-  return slots;
-}();
-
 // Length of the line-break tag starting at b[i] (a '<'), or 0.
 inline std::size_t BreakTagLength(const std::uint8_t* b, std::size_t n, std::size_t i) {
   if (i + 8 <= n) {
-    // Most tags are something else: "<b" or "</" followed by anything but 'r' or 'b'.
-    if (!(b[i + 1] == 'b' && b[i + 2] == 'r') && !(b[i + 1] == '/' && b[i + 2] == 'b')) return 0;
     std::uint64_t eight;
     std::memcpy(&eight, b + i, 8);
-    for (std::size_t k = 0; k < std::size(kBreakTags); ++k) {
-      if (kBreakTagWords[k].At(eight)) return kBreakTags[k].size();
-    }
-    return 0;
+    const Slot& slot = kBreakSlots[BreakHash(b[i + 3])];
+    return slot.word.At(eight) ? slot.length : 0;
   }
   for (const std::string_view tag : kBreakTags) {  // near the end of the page
     if (HasAt(b, n, i, tag)) return tag.size();
@@ -492,8 +494,7 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
       }
       std::uint64_t open = m.open & ~before, close = m.close & ~before;
       std::uint64_t drop = m.zero | before;  // besides the tags
-      // Line-break tags and heads among the '<' flagged: the eight bytes from each compared,
-      // without a branch, with every form at once.
+      // Line-break tags and heads among the '<' flagged.
       Spans breaks;
       std::uint64_t heads = 0;
       std::uint8_t put[64 + 1];  // what the text gets where an escape or an entity starts
@@ -502,12 +503,10 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
         const std::uint8_t* const at = b + base + k;
         std::uint64_t eight;
         std::memcpy(&eight, at, 8);
-        std::size_t length = 0;
-        for (std::size_t t = 0; t < std::size(kBreakTags); ++t) {
-          length |= kBreakTagWords[t].At(eight) ? kBreakTags[t].size() : 0;  // one form at most
-        }
-        breaks.Add(k, length);
-        heads |= std::uint64_t{length == 0 && at[1] == 'h'} << k;
+        const Slot& slot = kBreakSlots[BreakHash(at[3])];
+        const bool found = slot.word.At(eight);
+        breaks.Add(k, slot, found);
+        heads |= std::uint64_t{!found && at[1] == 'h'} << k;
         put[k] = kBreakEscape[0];
         put[k + 1] = kBreakEscape[1];
       }
@@ -549,16 +548,15 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
           in = !in;
         }
       }
-      // Entities in the text: the eight bytes from each '&' compared with the one entity its
-      // next two bytes may start.
+      // Entities in the text.
       Spans entities;
       for (std::uint64_t a = m.amp & ~drop & ~inside; a != 0; a &= a - 1) {
         const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(a));
         const std::uint8_t* const at = b + base + k;
         std::uint64_t eight;
         std::memcpy(&eight, at, 8);
-        const EntitySlot& slot = kEntitySlots[EntityHash(at[1], at[2])];
-        entities.Add(k, slot.word.At(eight) ? slot.length : 0);
+        const Slot& slot = kEntitySlots[EntityHash(at[1], at[2])];
+        entities.Add(k, slot, slot.word.At(eight));
         put[k] = slot.byte;
       }
       drop |= entities.spans & ~entities.starts;
@@ -573,7 +571,7 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
       in_tag = inside >> 63;
       // A line-break tag or an entity that runs into the next block has been settled whole
       // here: its bytes there are passed over (as handled already), whatever comes of the block.
-      pos = base + 64 + std::max(breaks.carry, entities.carry);
+      pos = base + 64 + std::max(breaks.Carry(), entities.Carry());
     }
     next_fast = (pos & ~std::size_t{63}) + 64;
     return pos;
@@ -594,14 +592,14 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
     if ((i = search(i, special)) >= n) break;
     const std::uint8_t c = b[i];
     if (c == '&') {
-      const Entity* const entity = MatchEntity(b, n, i);
+      const Slot* const entity = MatchEntity(b, n, i);
       if (entity == nullptr) {
         ++i;  // a literal '&' stays in the stretch
         continue;
       }
       sink.Write(b + run, i - run);
       sink.Put(std::string_view(reinterpret_cast<const char*>(&entity->byte), 1));
-      i += entity->name.size();
+      i += entity->length;
     } else {
       sink.Write(b + run, i - run);
       if (c == 0) {
