@@ -136,10 +136,8 @@ struct Spans {
     spans |= span << k;
     beyond |= (span >> 1) >> (63 - k);
   }
-  // How many bytes of the next block are taken.
-  std::size_t Carry() const {
-    return beyond == 0 ? 0 : 64 - static_cast<std::size_t>(__builtin_clzll(beyond));
-  }
+  // How many bytes of the next block are taken: `beyond` holds its first bytes, at most seven.
+  std::size_t Carry() const { return static_cast<std::size_t>(__builtin_ctzll(beyond + 1)); }
 };
 
 // How far past a block the fast path reads: an entity that starts on the block's last byte.
@@ -527,7 +525,7 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
       inside ^= inside << 8;
       inside ^= inside << 16;
       inside ^= inside << 32;
-      if (in_tag) inside = ~inside;
+      inside ^= 0 - std::uint64_t{in_tag};
       const std::uint64_t inside_before = (inside << 1) | (in_tag ? 1 : 0);
       if ((open & inside_before) != 0 || (close & ~inside_before) != 0) {
         // Not in turn: a '<' inside a tag (one cut off, or a script's "a < b") or a '>' outside
