@@ -43,23 +43,31 @@ RUXA_AVX2 std::uint64_t Body(const std::uint8_t* block) {
   return m;
 }
 
+// Most blocks of a page are plain text: their masks are found first, and the bytes around the
+// '<' and '>' are looked at only in blocks that hold any.
 RUXA_AVX2 TagMasks Tags(const std::uint8_t* block) {
   TagMasks m;
+  __m256i open[2], close[2];
+  for (int part = 0; part < 2; ++part) {
+    const __m256i v = Load(block + 32 * part);
+    open[part] = Eq(v, '<');
+    close[part] = Eq(v, '>');
+    m.open |= Bits(open[part], part);
+    m.close |= Bits(close[part], part);
+    m.zero |= Bits(Eq(v, 0), part);
+    m.amp |= Bits(Eq(v, '&'), part);
+  }
+  if ((m.open | m.close) == 0) return m;
   for (int part = 0; part < 2; ++part) {
     const std::uint8_t* p = block + 32 * part;
-    const __m256i v = Load(p), n1 = Load(p + 1), n2 = Load(p + 2), n3 = Load(p + 3);
+    const __m256i n1 = Load(p + 1), n2 = Load(p + 2), n3 = Load(p + 3);
     const __m256i b1 = Load(p - 1), b2 = Load(p - 2), b3 = Load(p - 3);
-    const __m256i open = Eq(v, '<'), close = Eq(v, '>');
     const __m256i follows =
         Or(Or(And(Eq(n1, 'b'), Eq(n2, 'r')), And(Eq(n1, '/'), And(Eq(n2, 'b'), Eq(n3, 'r')))),
            And(Eq(n1, 'h'), Eq(n2, 'e')));
     const __m256i after_r =
         Or(Eq(b1, 'r'), And(Eq(b1, '/'), Or(Eq(b2, 'r'), And(Eq(b2, ' '), Eq(b3, 'r')))));
-    m.open |= Bits(open, part);
-    m.close |= Bits(close, part);
-    m.zero |= Bits(Eq(v, 0), part);
-    m.amp |= Bits(Eq(v, '&'), part);
-    m.unusual |= Bits(Or(And(open, follows), And(close, after_r)), part);
+    m.unusual |= Bits(Or(And(open[part], follows), And(close[part], after_r)), part);
   }
   return m;
 }

@@ -61,16 +61,20 @@ std::uint64_t Body(const std::uint8_t* block) {
   return Mask(hit[0], hit[1], hit[2], hit[3]);
 }
 
+// As with AVX2: the bytes around the '<' and '>' only in blocks that hold any.
 TagMasks Tags(const std::uint8_t* block) {
-  uint8x16_t open[4], close[4], zero[4], amp[4], unusual[4];
+  const Block v(block);
+  TagMasks m;
+  m.open = MaskOf(v, [](uint8x16_t x) { return Eq(x, '<'); });
+  m.close = MaskOf(v, [](uint8x16_t x) { return Eq(x, '>'); });
+  m.zero = MaskOf(v, [](uint8x16_t x) { return Eq(x, 0); });
+  m.amp = MaskOf(v, [](uint8x16_t x) { return Eq(x, '&'); });
+  if ((m.open | m.close) == 0) return m;
+  uint8x16_t unusual[4];
   for (int part = 0; part < 4; ++part) {
     const std::uint8_t* p = block + 16 * part;
-    const uint8x16_t v = Load(p), n1 = Load(p + 1), n2 = Load(p + 2), n3 = Load(p + 3);
+    const uint8x16_t n1 = Load(p + 1), n2 = Load(p + 2), n3 = Load(p + 3);
     const uint8x16_t b1 = Load(p - 1), b2 = Load(p - 2), b3 = Load(p - 3);
-    open[part] = Eq(v, '<');
-    close[part] = Eq(v, '>');
-    zero[part] = Eq(v, 0);
-    amp[part] = Eq(v, '&');
     const uint8x16_t follows =
         vorrq_u8(vorrq_u8(vandq_u8(Eq(n1, 'b'), Eq(n2, 'r')),
                           vandq_u8(Eq(n1, '/'), vandq_u8(Eq(n2, 'b'), Eq(n3, 'r')))),
@@ -78,13 +82,9 @@ TagMasks Tags(const std::uint8_t* block) {
     const uint8x16_t after_r =
         vorrq_u8(Eq(b1, 'r'),
                  vandq_u8(Eq(b1, '/'), vorrq_u8(Eq(b2, 'r'), vandq_u8(Eq(b2, ' '), Eq(b3, 'r')))));
-    unusual[part] = vorrq_u8(vandq_u8(open[part], follows), vandq_u8(close[part], after_r));
+    unusual[part] = vorrq_u8(vandq_u8(Eq(v.part[part], '<'), follows),
+                             vandq_u8(Eq(v.part[part], '>'), after_r));
   }
-  TagMasks m;
-  m.open = Mask(open[0], open[1], open[2], open[3]);
-  m.close = Mask(close[0], close[1], close[2], close[3]);
-  m.zero = Mask(zero[0], zero[1], zero[2], zero[3]);
-  m.amp = Mask(amp[0], amp[1], amp[2], amp[3]);
   m.unusual = Mask(unusual[0], unusual[1], unusual[2], unusual[3]);
   return m;
 }

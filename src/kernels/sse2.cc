@@ -43,13 +43,24 @@ RUXA_SSE2 std::uint64_t Body(const std::uint8_t* block) {
   return m;
 }
 
+// As with AVX2: the bytes around the '<' and '>' only in blocks that hold any.
 RUXA_SSE2 TagMasks Tags(const std::uint8_t* block) {
   TagMasks m;
+  __m128i open[4], close[4];
+  for (int part = 0; part < 4; ++part) {
+    const __m128i v = Load(block + 16 * part);
+    open[part] = Eq(v, '<');
+    close[part] = Eq(v, '>');
+    m.open |= Bits(open[part], part);
+    m.close |= Bits(close[part], part);
+    m.zero |= Bits(Eq(v, 0), part);
+    m.amp |= Bits(Eq(v, '&'), part);
+  }
+  if ((m.open | m.close) == 0) return m;
   for (int part = 0; part < 4; ++part) {
     const std::uint8_t* p = block + 16 * part;
-    const __m128i v = Load(p), n1 = Load(p + 1), n2 = Load(p + 2), n3 = Load(p + 3);
+    const __m128i n1 = Load(p + 1), n2 = Load(p + 2), n3 = Load(p + 3);
     const __m128i b1 = Load(p - 1), b2 = Load(p - 2), b3 = Load(p - 3);
-    const __m128i open = Eq(v, '<'), close = Eq(v, '>');
     const __m128i follows = _mm_or_si128(
         _mm_or_si128(_mm_and_si128(Eq(n1, 'b'), Eq(n2, 'r')),
                      _mm_and_si128(Eq(n1, '/'), _mm_and_si128(Eq(n2, 'b'), Eq(n3, 'r')))),
@@ -58,12 +69,9 @@ RUXA_SSE2 TagMasks Tags(const std::uint8_t* block) {
         Eq(b1, 'r'),
         _mm_and_si128(Eq(b1, '/'),
                       _mm_or_si128(Eq(b2, 'r'), _mm_and_si128(Eq(b2, ' '), Eq(b3, 'r')))));
-    m.open |= Bits(open, part);
-    m.close |= Bits(close, part);
-    m.zero |= Bits(Eq(v, 0), part);
-    m.amp |= Bits(Eq(v, '&'), part);
-    m.unusual |=
-        Bits(_mm_or_si128(_mm_and_si128(open, follows), _mm_and_si128(close, after_r)), part);
+    m.unusual |= Bits(
+        _mm_or_si128(_mm_and_si128(open[part], follows), _mm_and_si128(close[part], after_r)),
+        part);
   }
   return m;
 }
