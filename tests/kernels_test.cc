@@ -52,6 +52,24 @@ TEST(Kernels, PutStoresTheBytesOfItsMaskOnly) {
   UseVectorKernel(AvailableVectorKernels().back());
 }
 
+// `find_markup` stops at each of its four bytes wherever it lies in a vector, or at the end.
+TEST(Kernels, FindMarkupStopsAtTheFirstMarkupByte) {
+  for (const VectorKernel kernel : AvailableVectorKernels()) {
+    const Kernels& k = (UseVectorKernel(kernel), ActiveKernels());
+    for (const std::uint8_t byte : {'<', '>', '&', '\0'}) {
+      for (const std::size_t at : {0, 15, 16, 31, 32, 63, 64, 100, 127, 129}) {
+        std::uint8_t b[130];
+        std::memset(b, 'x', sizeof b);
+        b[at] = byte;
+        EXPECT_EQ(k.find_markup(b, 0, sizeof b), at) << static_cast<int>(kernel) << " " << at;
+        EXPECT_EQ(k.find_markup(b, at + 1, sizeof b), sizeof b);
+        EXPECT_EQ(k.find_markup(b, 0, at), at);
+      }
+    }
+  }
+  UseVectorKernel(AvailableVectorKernels().back());
+}
+
 #if defined(RUXA_TEST_GUARD_PAGE)
 // Every kernel reads no byte past what its contract allows: the data ends where an unreadable
 // page begins, so one byte too far ends the test.
@@ -73,6 +91,8 @@ TEST(Kernels, NoKernelReadsPastItsData) {
     k.put(end - 64, end - 64, ~std::uint64_t{0});
     for (const std::size_t size : {1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100}) {
       EXPECT_EQ(k.find_either(end - size, 0, size, 0xF0, 0xF1), size);
+      std::memset(end - size, 'x', size);
+      EXPECT_EQ(k.find_markup(end - size, 0, size), size);
       std::memset(end - size, 0, size);
       EXPECT_EQ(k.skip_zeros(end - size, 0, size), size);
       EXPECT_EQ(k.compact_nonzero(end - size, end - size, size), 0u);

@@ -483,11 +483,14 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
       const TagMasks m = kernels.tags(b + base);
       const std::uint64_t before = bits(pos - base);  // handled already
       if ((m.open | m.close | m.zero | m.amp | m.unusual | before) == 0) {
-        // Plain text, or the inside of a tag: kept whole or dropped whole.
+        // Plain text, or the inside of a tag: kept whole or dropped whole, and so is every
+        // block up to the next that holds a '<', '>', '&' or zero byte.
+        const std::size_t end =
+            kernels.find_markup(b, base + 64, std::min(limit, n - kBlockReach)) & ~std::size_t{63};
         if constexpr (std::is_same_v<Sink, CompactSink>) {
-          if (!in_tag) sink.Keep(b + base, ~std::uint64_t{0});
+          if (!in_tag) sink.Write(b + base, end - base);
         }
-        pos = base + 64;
+        pos = end;
         continue;
       }
       std::uint64_t open = m.open & ~before, close = m.close & ~before;

@@ -50,6 +50,15 @@ RUXA_AVX512 void Put(std::uint8_t* block, const std::uint8_t* bytes, std::uint64
   _mm512_mask_storeu_epi8(block, mask, Load(bytes));
 }
 
+RUXA_AVX512 std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, std::size_t n) {
+  for (; i + 64 <= n; i += 64) {
+    const __m512i v = Load(b + i);
+    const std::uint64_t mask = Eq(v, '<') | Eq(v, '>') | Eq(v, '&') | Eq(v, 0);
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctzll(mask));
+  }
+  return FindMarkupPortable(b, i, n);
+}
+
 RUXA_AVX512 std::size_t FindEither(const std::uint8_t* b, std::size_t i, std::size_t n,
                                    std::uint8_t x, std::uint8_t y) {
   for (; i + 64 <= n; i += 64) {
@@ -97,6 +106,7 @@ const Kernels kAvx512 = {
     .tags = Tags,
     .put = Put,
     .compress = CompressAvx2,
+    .find_markup = FindMarkup,
     .find_either = FindEither,
     .skip_zeros = SkipZeros,
     .compact_nonzero = CompactNonZeroAvx2,
@@ -109,6 +119,7 @@ const Kernels kAvx512Vbmi2 = {
     .tags = Tags,
     .put = Put,
     .compress = Compress,
+    .find_markup = FindMarkup,
     .find_either = FindEither,
     .skip_zeros = SkipZeros,
     .compact_nonzero = CompactNonZero,

@@ -52,6 +52,8 @@ struct Kernels {
   /// Copies the bytes of the 64 at `block` whose bit is set in `keep` to `to`, in order, and
   /// returns their count. `to` lies at or before `block`; all 64 bytes from `to` may be written.
   std::size_t (*compress)(std::uint8_t* to, const std::uint8_t* block, std::uint64_t keep);
+  /// Position of the first '<', '>', '&' or zero byte in [i, n), or n.
+  std::size_t (*find_markup)(const std::uint8_t* b, std::size_t i, std::size_t n);
   /// Position of the first byte in [i, n) equal to `x` or `y`, or n.
   std::size_t (*find_either)(const std::uint8_t* b, std::size_t i, std::size_t n, std::uint8_t x,
                              std::uint8_t y);

@@ -125,6 +125,17 @@ std::size_t Compress(std::uint8_t* to, const std::uint8_t* block, std::uint64_t 
   return CompressGroups(to, block, keep, 8);
 }
 
+// 64 bytes a step: plain text runs long.
+std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, std::size_t n) {
+  for (; i + 64 <= n; i += 64) {
+    const std::uint64_t mask = MaskOf(Block(b + i), [](uint8x16_t v) {
+      return vorrq_u8(vorrq_u8(Eq(v, '<'), Eq(v, '>')), vorrq_u8(Eq(v, '&'), Eq(v, 0)));
+    });
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctzll(mask));
+  }
+  return FindMarkupPortable(b, i, n);
+}
+
 std::size_t FindEither(const std::uint8_t* b, std::size_t i, std::size_t n, std::uint8_t x,
                        std::uint8_t y) {
   for (; i + 16 <= n; i += 16) {
@@ -177,6 +188,7 @@ const Kernels kNeon = {
     .tags = Tags,
     .put = Put,
     .compress = Compress,
+    .find_markup = FindMarkup,
     .find_either = FindEither,
     .skip_zeros = SkipZeros,
     .compact_nonzero = CompactNonZero,

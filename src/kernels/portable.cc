@@ -79,6 +79,11 @@ std::size_t CompressPortable(std::uint8_t* to, const std::uint8_t* block, std::u
   return kept;
 }
 
+std::size_t FindMarkupPortable(const std::uint8_t* b, std::size_t i, std::size_t n) {
+  while (i < n && b[i] != '<' && b[i] != '>' && b[i] != '&' && b[i] != 0) ++i;
+  return i;
+}
+
 std::size_t FindEitherPortable(const std::uint8_t* b, std::size_t i, std::size_t n, std::uint8_t x,
                                std::uint8_t y) {
   while (i < n && b[i] != x && b[i] != y) ++i;
@@ -108,6 +113,7 @@ const Kernels kPortable = {
     .tags = Tags,
     .put = Put,
     .compress = CompressPortable,
+    .find_markup = FindMarkupPortable,
     .find_either = FindEitherPortable,
     .skip_zeros = SkipZerosPortable,
     .compact_nonzero = CompactNonZeroPortable,
