@@ -85,7 +85,7 @@ TEST(Kernels, NoKernelReadsPastItsData) {
   for (const VectorKernel kernel : AvailableVectorKernels()) {
     const Kernels& k = (UseVectorKernel(kernel), ActiveKernels());
     k.scan(end - 64);
-    k.body(end - 66);
+    EXPECT_EQ(k.find_body(end - 66, 0, 64), 64u);
     k.tags(end - 67);
     k.compress(end - 64, end - 64, 0x5555555555555555u);
     k.put(end - 64, end - 64, ~std::uint64_t{0});

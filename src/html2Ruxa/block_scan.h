@@ -8,11 +8,6 @@
 
 namespace ruxa {
 
-/// Position of the first "<bo" (a body start tag) that starts in [i, end), or `end`; reads up to
-/// two bytes past `end`, which must lie inside the buffer.
-std::size_t FindBodyStart(const Kernels& kernels, const std::uint8_t* b, std::size_t i,
-                          std::size_t end);
-
 /// Walks a buffer block by block, keeping the masks of the current block, so that finding the
 /// next byte of interest costs a few instructions rather than a fresh search.
 class BlockCursor {

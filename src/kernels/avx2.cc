@@ -34,15 +34,6 @@ RUXA_AVX2 BlockMasks Scan(const std::uint8_t* block) {
   return m;
 }
 
-RUXA_AVX2 std::uint64_t Body(const std::uint8_t* block) {
-  std::uint64_t m = 0;
-  for (int part = 0; part < 2; ++part) {
-    const std::uint8_t* p = block + 32 * part;
-    m |= Bits(And(Eq(Load(p), '<'), And(Eq(Load(p + 1), 'b'), Eq(Load(p + 2), 'o'))), part);
-  }
-  return m;
-}
-
 // Most blocks of a page are plain text: their masks are found first, and the bytes around the
 // '<' and '>' are looked at only in blocks that hold any.
 RUXA_AVX2 TagMasks Tags(const std::uint8_t* block) {
@@ -103,6 +94,18 @@ RUXA_AVX2 inline std::size_t CompressGroups(std::uint8_t* to, const std::uint8_t
     kept += static_cast<std::size_t>(__builtin_popcount(mask));
   }
   return kept;
+}
+
+RUXA_AVX2 std::size_t FindBody(const std::uint8_t* b, std::size_t i, std::size_t end) {
+  for (; i + 64 <= end; i += 64) {
+    std::uint64_t m = 0;
+    for (int part = 0; part < 2; ++part) {
+      const std::uint8_t* p = b + i + 32 * part;
+      m |= Bits(And(Eq(Load(p), '<'), And(Eq(Load(p + 1), 'b'), Eq(Load(p + 2), 'o'))), part);
+    }
+    if (m != 0) return i + static_cast<std::size_t>(__builtin_ctzll(m));
+  }
+  return FindBodyPortable(b, i, end);
 }
 
 // 64 bytes a step: plain text runs long.
@@ -175,7 +178,7 @@ RUXA_AVX2 std::size_t CompressAvx2(std::uint8_t* to, const std::uint8_t* block,
 const Kernels kAvx2 = {
     .kind = VectorKernel::Avx2,
     .scan = Scan,
-    .body = Body,
+    .find_body = FindBody,
     .tags = Tags,
     .put = Put,
     .compress = CompressAvx2,

@@ -26,10 +26,6 @@ RUXA_AVX512 BlockMasks Scan(const std::uint8_t* block) {
   return m;
 }
 
-RUXA_AVX512 std::uint64_t Body(const std::uint8_t* block) {
-  return Eq(Load(block), '<') & Eq(Load(block + 1), 'b') & Eq(Load(block + 2), 'o');
-}
-
 // Flags '<' before "/b" without looking for the 'r': the exact test settles it.
 RUXA_AVX512 TagMasks Tags(const std::uint8_t* block) {
   const __m512i v = Load(block), next1 = Load(block + 1), next2 = Load(block + 2);
@@ -48,6 +44,15 @@ RUXA_AVX512 TagMasks Tags(const std::uint8_t* block) {
 
 RUXA_AVX512 void Put(std::uint8_t* block, const std::uint8_t* bytes, std::uint64_t mask) {
   _mm512_mask_storeu_epi8(block, mask, Load(bytes));
+}
+
+RUXA_AVX512 std::size_t FindBody(const std::uint8_t* b, std::size_t i, std::size_t end) {
+  for (; i + 64 <= end; i += 64) {
+    const std::uint8_t* p = b + i;
+    const std::uint64_t m = Eq(Load(p), '<') & Eq(Load(p + 1), 'b') & Eq(Load(p + 2), 'o');
+    if (m != 0) return i + static_cast<std::size_t>(__builtin_ctzll(m));
+  }
+  return FindBodyPortable(b, i, end);
 }
 
 RUXA_AVX512 std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, std::size_t n) {
@@ -102,7 +107,7 @@ RUXA_VBMI2 std::size_t CompactNonZero(std::uint8_t* to, const std::uint8_t* from
 const Kernels kAvx512 = {
     .kind = VectorKernel::Avx512,
     .scan = Scan,
-    .body = Body,
+    .find_body = FindBody,
     .tags = Tags,
     .put = Put,
     .compress = CompressAvx2,
@@ -115,7 +120,7 @@ const Kernels kAvx512 = {
 const Kernels kAvx512Vbmi2 = {
     .kind = VectorKernel::Avx512,
     .scan = Scan,
-    .body = Body,
+    .find_body = FindBody,
     .tags = Tags,
     .put = Put,
     .compress = Compress,

@@ -19,6 +19,7 @@ extern const Kernels kPortable;
 // The portable kernels, which the others also use for what is left after their last whole
 // vector.
 std::size_t CompressPortable(std::uint8_t* to, const std::uint8_t* block, std::uint64_t keep);
+std::size_t FindBodyPortable(const std::uint8_t* b, std::size_t i, std::size_t end);
 std::size_t FindMarkupPortable(const std::uint8_t* b, std::size_t i, std::size_t n);
 std::size_t FindEitherPortable(const std::uint8_t* b, std::size_t i, std::size_t n, std::uint8_t x,
                                std::uint8_t y);

@@ -43,8 +43,9 @@ struct Kernels {
   VectorKernel kind;
   /// The masks of the 64 bytes at `block`.
   BlockMasks (*scan)(const std::uint8_t* block);
-  /// Bit k: a "<bo" starts at block[k]; reads 66 bytes.
-  std::uint64_t (*body)(const std::uint8_t* block);
+  /// Position of the first "<bo" (a body start tag) that starts in [i, end), or `end`; reads up
+  /// to two bytes past `end`.
+  std::size_t (*find_body)(const std::uint8_t* b, std::size_t i, std::size_t end);
   /// The masks of the 64 bytes at `block`, reading the three bytes before and after it too.
   TagMasks (*tags)(const std::uint8_t* block);
   /// Stores bytes[k] at block[k] for each bit k set in `mask`; the other bytes of the block stay.

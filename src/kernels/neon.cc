@@ -52,13 +52,17 @@ BlockMasks Scan(const std::uint8_t* block) {
   return m;
 }
 
-std::uint64_t Body(const std::uint8_t* block) {
-  uint8x16_t hit[4];
-  for (int part = 0; part < 4; ++part) {
-    const std::uint8_t* p = block + 16 * part;
-    hit[part] = vandq_u8(Eq(Load(p), '<'), vandq_u8(Eq(Load(p + 1), 'b'), Eq(Load(p + 2), 'o')));
+std::size_t FindBody(const std::uint8_t* b, std::size_t i, std::size_t end) {
+  for (; i + 64 <= end; i += 64) {
+    uint8x16_t hit[4];
+    for (int part = 0; part < 4; ++part) {
+      const std::uint8_t* p = b + i + 16 * part;
+      hit[part] = vandq_u8(Eq(Load(p), '<'), vandq_u8(Eq(Load(p + 1), 'b'), Eq(Load(p + 2), 'o')));
+    }
+    const std::uint64_t m = Mask(hit[0], hit[1], hit[2], hit[3]);
+    if (m != 0) return i + static_cast<std::size_t>(__builtin_ctzll(m));
   }
-  return Mask(hit[0], hit[1], hit[2], hit[3]);
+  return FindBodyPortable(b, i, end);
 }
 
 // As with AVX2: the bytes around the '<' and '>' only in blocks that hold any.
@@ -184,7 +188,7 @@ std::size_t CompactNonZero(std::uint8_t* to, const std::uint8_t* from, std::size
 const Kernels kNeon = {
     .kind = VectorKernel::Neon,
     .scan = Scan,
-    .body = Body,
+    .find_body = FindBody,
     .tags = Tags,
     .put = Put,
     .compress = Compress,

@@ -24,14 +24,6 @@ namespace {
 
 BlockMasks Scan(const std::uint8_t* block) { return ScanPartialBlock(block, 64); }
 
-std::uint64_t Body(const std::uint8_t* block) {
-  std::uint64_t m = 0;
-  for (std::size_t k = 0; k < 64; ++k) {
-    if (block[k] == '<' && block[k + 1] == 'b' && block[k + 2] == 'o') m |= std::uint64_t{1} << k;
-  }
-  return m;
-}
-
 TagMasks Tags(const std::uint8_t* block) {
   TagMasks m;
   for (std::ptrdiff_t k = 0; k < 64; ++k) {
@@ -79,6 +71,13 @@ std::size_t CompressPortable(std::uint8_t* to, const std::uint8_t* block, std::u
   return kept;
 }
 
+std::size_t FindBodyPortable(const std::uint8_t* b, std::size_t i, std::size_t end) {
+  for (; i < end; ++i) {
+    if (b[i] == '<' && b[i + 1] == 'b' && b[i + 2] == 'o') return i;
+  }
+  return end;
+}
+
 std::size_t FindMarkupPortable(const std::uint8_t* b, std::size_t i, std::size_t n) {
   while (i < n && b[i] != '<' && b[i] != '>' && b[i] != '&' && b[i] != 0) ++i;
   return i;
@@ -109,7 +108,7 @@ std::size_t CompactNonZeroPortable(std::uint8_t* to, const std::uint8_t* from, s
 const Kernels kPortable = {
     .kind = VectorKernel::Portable,
     .scan = Scan,
-    .body = Body,
+    .find_body = FindBodyPortable,
     .tags = Tags,
     .put = Put,
     .compress = CompressPortable,

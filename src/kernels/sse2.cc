@@ -32,17 +32,6 @@ RUXA_SSE2 BlockMasks Scan(const std::uint8_t* block) {
   return m;
 }
 
-RUXA_SSE2 std::uint64_t Body(const std::uint8_t* block) {
-  std::uint64_t m = 0;
-  for (int part = 0; part < 4; ++part) {
-    const std::uint8_t* p = block + 16 * part;
-    m |= Bits(
-        _mm_and_si128(Eq(Load(p), '<'), _mm_and_si128(Eq(Load(p + 1), 'b'), Eq(Load(p + 2), 'o'))),
-        part);
-  }
-  return m;
-}
-
 // As with AVX2: the bytes around the '<' and '>' only in blocks that hold any.
 RUXA_SSE2 TagMasks Tags(const std::uint8_t* block) {
   TagMasks m;
@@ -74,6 +63,20 @@ RUXA_SSE2 TagMasks Tags(const std::uint8_t* block) {
         part);
   }
   return m;
+}
+
+RUXA_SSE2 std::size_t FindBody(const std::uint8_t* b, std::size_t i, std::size_t end) {
+  for (; i + 64 <= end; i += 64) {
+    std::uint64_t m = 0;
+    for (int part = 0; part < 4; ++part) {
+      const std::uint8_t* p = b + i + 16 * part;
+      m |= Bits(_mm_and_si128(Eq(Load(p), '<'),
+                              _mm_and_si128(Eq(Load(p + 1), 'b'), Eq(Load(p + 2), 'o'))),
+                part);
+    }
+    if (m != 0) return i + static_cast<std::size_t>(__builtin_ctzll(m));
+  }
+  return FindBodyPortable(b, i, end);
 }
 
 // 64 bytes a step: plain text runs long.
@@ -156,7 +159,7 @@ RUXA_SSE2 void Put(std::uint8_t* block, const std::uint8_t* bytes, std::uint64_t
 const Kernels kSse2 = {
     .kind = VectorKernel::Sse2,
     .scan = Scan,
-    .body = Body,
+    .find_body = FindBody,
     .tags = Tags,
     .put = Put,
     .compress = CompressPortable,
