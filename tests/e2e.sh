@@ -82,6 +82,10 @@ EOF
   "$html" in.txt self.out >self.out 2>self.err
   compare "output is the console's file: status" 0 "$?" && file_is self.err ''
   holds "output is the console's file: the text is there" grep -q 'ab&' self.out
+  # A document rejected with the console's file as output: that file is not emptied.
+  printf short >bad.doc && "$doc" bad.doc self.dox >self.dox 2>/dev/null
+  compare "rejected, output is the console's file: status" 2 "$?"
+  file_is self.dox $'--- Ruxa Bramlink 2005 --- \nSize: 5 \nInvalid doc file! \n'
   stdin=<(printf '<i>x</i>') run "$html" /dev/stdin p.out
   console_is "a pipe as input" 0 <<'EOF'
 --- Ruxa Beta Bramlink 2005 --- $
