@@ -7,6 +7,7 @@
 
 #include "fuzz/reference.h"
 #include "fuzz/stepped_load.h"
+#include "tests/guard_page.h"
 #include "kernels/kernels.h"
 
 namespace ruxa {
@@ -82,6 +83,14 @@ TEST(DocConverter, OutputFiles) {
       EXPECT_EQ(console.str(), c.console);
       EXPECT_EQ(outcome,
                 c.console.empty() ? ConvertOutcome::Converted : ConvertOutcome::Unrecognised);
+#if defined(RUXA_TEST_GUARD_PAGE)
+      // The same document ending where an unreadable page begins.
+      testing::GuardedBytes memory(c.doc.size());
+      SourceBuffer guarded{memory.Place(c.doc.data(), c.doc.size()), c.doc.size()};
+      StringOutputStream guarded_out, guarded_console;
+      ConvertDoc(guarded, guarded_out, guarded_console, RunMode::Single);
+      EXPECT_EQ(guarded_out.str(), c.file);
+#endif
     }
   }
   UseVectorKernel(AvailableVectorKernels().back());

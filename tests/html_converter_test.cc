@@ -6,6 +6,7 @@
 
 #include "fuzz/reference.h"
 #include "fuzz/stepped_load.h"
+#include "tests/guard_page.h"
 #include "kernels/kernels.h"
 
 namespace ruxa {
@@ -147,6 +148,42 @@ TEST(HtmlConverter, EveryScannerGivesTheModelsBytes) {
     }
   }
 }
+
+#if defined(RUXA_TEST_GUARD_PAGE)
+// No pass reads past the page, wherever it ends: each page ends where an unreadable page begins.
+// The pages: generated ones cut at every length of their last block, and every pattern, cut at
+// every length, at every position of the last blocks of a page of text.
+TEST(HtmlConverter, NoPassReadsPastThePage) {
+  std::vector<std::string> pages;
+  for (const std::string& whole : Pages(10, 3000)) {
+    for (std::size_t cut = 0; cut < 64; ++cut) pages.push_back(whole.substr(0, whole.size() - cut));
+  }
+  for (const std::string pattern : {"&eacute;", "&amp;", "&lt;", "<br />", "</br>", "<br>", "<he",
+                                    "<bo", "a>", "xt=\"#123456"}) {
+    for (std::size_t lead = 0; lead < 128; ++lead) {
+      for (std::size_t length = 1; length <= pattern.size(); ++length) {
+        // The tag past the first block starts the whole-block walk.
+        pages.push_back(std::string(70, 'w') + "<i>" + std::string(lead, 'w') +
+                        pattern.substr(0, length));
+      }
+    }
+  }
+  testing::GuardedBytes memory(4096);
+  for (const std::string& page : pages) {
+    for (const RunMode mode : {RunMode::Batch, RunMode::Single}) {
+      const auto expected = Convert(page, mode);
+      for (const VectorKernel kernel : AvailableVectorKernels()) {
+        UseVectorKernel(kernel);
+        StringOutputStream out, console;
+        SourceBuffer source{memory.Place(page.data(), page.size()), page.size()};
+        ConvertHtml(source, out, console, mode);
+        EXPECT_EQ(out.str(), expected.first) << page.size() << " kernel " << static_cast<int>(kernel);
+      }
+      UseVectorKernel(AvailableVectorKernels().back());
+    }
+  }
+}
+#endif
 
 // A page still loading gives the same bytes as a loaded one, however its bytes arrive: the
 // passes never look at bytes not yet loaded.

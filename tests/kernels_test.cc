@@ -4,11 +4,7 @@
 
 #include <cstring>
 
-#if __has_include(<sys/mman.h>)
-#include <sys/mman.h>
-#include <unistd.h>
-#define RUXA_TEST_GUARD_PAGE 1
-#endif
+#include "tests/guard_page.h"
 
 namespace ruxa {
 namespace {
@@ -74,14 +70,9 @@ TEST(Kernels, FindMarkupStopsAtTheFirstMarkupByte) {
 // Every kernel reads no byte past what its contract allows: the data ends where an unreadable
 // page begins, so one byte too far ends the test.
 TEST(Kernels, NoKernelReadsPastItsData) {
-  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-  void* const mapped =
-      ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(mapped, MAP_FAILED);
-  auto* const start = static_cast<std::uint8_t*>(mapped);
-  std::uint8_t* const end = start + page;
-  ASSERT_EQ(::mprotect(end, page, PROT_NONE), 0);
-  for (std::size_t i = 0; i < page; ++i) start[i] = "<br />&amp;x\0"[i % 13];
+  testing::GuardedBytes memory(4096);
+  std::uint8_t* const end = memory.end();
+  for (std::size_t i = 1; i <= 4096; ++i) end[-static_cast<std::ptrdiff_t>(i)] = "<br />&amp;x\0"[i % 13];
   for (const VectorKernel kernel : AvailableVectorKernels()) {
     const Kernels& k = (UseVectorKernel(kernel), ActiveKernels());
     k.scan(end - 64);
@@ -99,7 +90,6 @@ TEST(Kernels, NoKernelReadsPastItsData) {
     }
   }
   UseVectorKernel(AvailableVectorKernels().back());
-  ::munmap(mapped, 2 * page);
 }
 #endif
 

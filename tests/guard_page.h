@@ -1,0 +1,58 @@
+#ifndef RUXA_TESTS_GUARD_PAGE_H_
+#define RUXA_TESTS_GUARD_PAGE_H_
+
+// Memory whose last byte is followed by a page that cannot be read: data placed at its end turns
+// a read one byte too far into a crash of the test. Only where the system maps memory by hand
+// (not Windows); `kGuarded` says whether it does.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
+#include <unistd.h>
+#define RUXA_TEST_GUARD_PAGE 1
+#endif
+
+namespace ruxa::testing {
+
+#if defined(RUXA_TEST_GUARD_PAGE)
+inline constexpr bool kGuarded = true;
+
+class GuardedBytes {
+ public:
+  /// Room for `capacity` bytes before the guard page.
+  explicit GuardedBytes(std::size_t capacity)
+      : page_(static_cast<std::size_t>(::sysconf(_SC_PAGESIZE))),
+        size_((capacity + page_ - 1) / page_ * page_ + page_) {
+    void* const mapped =
+        ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) std::abort();
+    start_ = static_cast<std::uint8_t*>(mapped);
+    if (::mprotect(end(), page_, PROT_NONE) != 0) std::abort();
+  }
+  ~GuardedBytes() { ::munmap(start_, size_); }
+  GuardedBytes(const GuardedBytes&) = delete;
+  GuardedBytes& operator=(const GuardedBytes&) = delete;
+
+  /// Where the guard page begins.
+  std::uint8_t* end() const { return start_ + size_ - page_; }
+  /// Copies `size` bytes so that they end at the guard page; returns where they start.
+  std::uint8_t* Place(const void* data, std::size_t size) {
+    std::uint8_t* const at = end() - size;
+    if (size != 0) std::memcpy(at, data, size);
+    return at;
+  }
+
+ private:
+  std::size_t page_, size_;
+  std::uint8_t* start_;
+};
+#else
+inline constexpr bool kGuarded = false;
+#endif
+
+}  // namespace ruxa::testing
+
+#endif  // RUXA_TESTS_GUARD_PAGE_H_
