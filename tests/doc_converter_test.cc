@@ -7,8 +7,8 @@
 
 #include "fuzz/reference.h"
 #include "fuzz/stepped_load.h"
-#include "tests/guard_page.h"
 #include "kernels/kernels.h"
+#include "tests/guard_page.h"
 
 namespace ruxa {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "fuzz/reference.h"
 #include "fuzz/stepped_load.h"
-#include "tests/guard_page.h"
 #include "kernels/kernels.h"
+#include "tests/guard_page.h"
 
 namespace ruxa {
 namespace {
@@ -177,7 +177,8 @@ TEST(HtmlConverter, NoPassReadsPastThePage) {
         StringOutputStream out, console;
         SourceBuffer source{memory.Place(page.data(), page.size()), page.size()};
         ConvertHtml(source, out, console, mode);
-        EXPECT_EQ(out.str(), expected.first) << page.size() << " kernel " << static_cast<int>(kernel);
+        EXPECT_EQ(out.str(), expected.first)
+            << page.size() << " kernel " << static_cast<int>(kernel);
       }
       UseVectorKernel(AvailableVectorKernels().back());
     }

@@ -72,7 +72,9 @@ TEST(Kernels, FindMarkupStopsAtTheFirstMarkupByte) {
 TEST(Kernels, NoKernelReadsPastItsData) {
   testing::GuardedBytes memory(4096);
   std::uint8_t* const end = memory.end();
-  for (std::size_t i = 1; i <= 4096; ++i) end[-static_cast<std::ptrdiff_t>(i)] = "<br />&amp;x\0"[i % 13];
+  for (std::size_t i = 1; i <= 4096; ++i) {
+    end[-static_cast<std::ptrdiff_t>(i)] = "<br />&amp;x\0"[i % 13];
+  }
   for (const VectorKernel kernel : AvailableVectorKernels()) {
     const Kernels& k = (UseVectorKernel(kernel), ActiveKernels());
     k.scan(end - 64);

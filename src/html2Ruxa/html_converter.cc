@@ -226,7 +226,8 @@ class ColourScanner {
     const std::size_t fits = kTextColourTail.size() + kColourDigits;  // a field's bytes
     for (std::size_t i = next_; (i = kernels_.find_body(b_, i, end)) < end; ++i) {
       // The field may start at p in [i, stop).
-      const std::size_t stop = n_ < fits ? i : std::max(i, std::min(i + kColourWindow, n_ - fits + 1));
+      const std::size_t stop =
+          n_ < fits ? i : std::max(i, std::min(i + kColourWindow, n_ - fits + 1));
       for (std::size_t p = i; p < stop; ++p) {
         const void* hash = std::memchr(b_ + p + kHashAt, '#', stop - p);
         if (hash == nullptr) break;

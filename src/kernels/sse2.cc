@@ -58,9 +58,9 @@ RUXA_SSE2 TagMasks Tags(const std::uint8_t* block) {
         Eq(b1, 'r'),
         _mm_and_si128(Eq(b1, '/'),
                       _mm_or_si128(Eq(b2, 'r'), _mm_and_si128(Eq(b2, ' '), Eq(b3, 'r')))));
-    m.unusual |= Bits(
-        _mm_or_si128(_mm_and_si128(open[part], follows), _mm_and_si128(close[part], after_r)),
-        part);
+    m.unusual |=
+        Bits(_mm_or_si128(_mm_and_si128(open[part], follows), _mm_and_si128(close[part], after_r)),
+             part);
   }
   return m;
 }
@@ -85,9 +85,9 @@ RUXA_SSE2 std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, std::size
     std::uint64_t mask = 0;
     for (int part = 0; part < 4; ++part) {
       const __m128i v = Load(b + i + 16 * part);
-      mask |= Bits(_mm_or_si128(_mm_or_si128(Eq(v, '<'), Eq(v, '>')),
-                                _mm_or_si128(Eq(v, '&'), Eq(v, 0))),
-                   part);
+      mask |= Bits(
+          _mm_or_si128(_mm_or_si128(Eq(v, '<'), Eq(v, '>')), _mm_or_si128(Eq(v, '&'), Eq(v, 0))),
+          part);
     }
     if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctzll(mask));
   }
