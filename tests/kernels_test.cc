@@ -27,27 +27,6 @@ TEST(Kernels, EveryKernelOfThisProcessorIsListed) {
   }
 }
 
-// `put` changes exactly the bytes its mask names, in each part of the block a vector covers.
-TEST(Kernels, PutStoresTheBytesOfItsMaskOnly) {
-  for (const std::uint64_t mask :
-       {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{1} << 63, ~std::uint64_t{0},
-        std::uint64_t{0x8000000180008001u}, std::uint64_t{0x00FF00000000FF00u},
-        std::uint64_t{0x5A5A5A5A0F0F0F0Fu}}) {
-    for (const VectorKernel kernel : AvailableVectorKernels()) {
-      std::uint8_t block[64], bytes[64], expected[64];
-      for (int k = 0; k < 64; ++k) {
-        block[k] = static_cast<std::uint8_t>('a' + k % 26);
-        bytes[k] = static_cast<std::uint8_t>(0x80 + k);
-        expected[k] = mask >> k & 1 ? bytes[k] : block[k];
-      }
-      (UseVectorKernel(kernel), ActiveKernels()).put(block, bytes, mask);
-      EXPECT_EQ(std::memcmp(block, expected, 64), 0)
-          << "kernel " << static_cast<int>(kernel) << ", mask " << std::hex << mask;
-    }
-  }
-  UseVectorKernel(AvailableVectorKernels().back());
-}
-
 // `find_markup` stops at each of its four bytes wherever it lies in a vector, or at the end.
 TEST(Kernels, FindMarkupStopsAtTheFirstMarkupByte) {
   for (const VectorKernel kernel : AvailableVectorKernels()) {
