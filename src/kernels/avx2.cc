@@ -108,10 +108,10 @@ RUXA_AVX2 std::size_t FindBody(const std::uint8_t* b, std::size_t i, std::size_t
   return FindBodyPortable(b, i, end);
 }
 
-// 64 bytes a step: plain text runs long.
 RUXA_AVX2 inline __m256i Markup(__m256i v) {
   return Or(Or(Eq(v, '<'), Eq(v, '>')), Or(Eq(v, '&'), Eq(v, 0)));
 }
+// 64 bytes a step: plain text runs long.
 RUXA_AVX2 std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, std::size_t n) {
   for (; i + 64 <= n; i += 64) {
     const std::uint64_t mask = Bits(Markup(Load(b + i)), 0) | Bits(Markup(Load(b + i + 32)), 1);
