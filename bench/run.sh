@@ -11,6 +11,7 @@
 #   dense page       95 MiB of generated markup-dense pages: entities, line breaks, cut-off tags
 #   document         one generated 100 MB document, layout 'D'
 #   3000 pages       3000 real pages, in a folder on disk and in a folder on tmpfs
+# and, for each kernel, the conversion alone of each single file, in memory.
 # The commands of a job run in turn, round after round, and each reports its median.
 # Usage: bash bench/run.sh [rounds] [KERNEL...]   (default 9 rounds, every kernel; inputs go to
 #        build/bench/ and /dev/shm/)
@@ -19,7 +20,8 @@ cd "$(dirname "$0")/.."
 rounds=${1:-9}
 shift || true
 cmake --preset release >/dev/null
-cmake --build --preset release --target make_bench_inputs bench_floor >/dev/null
+cmake --build --preset release --target make_bench_inputs bench_floor bench_convert_in_memory \
+  >/dev/null
 bin=$PWD/build/release
 work=$PWD/build/bench
 shm=/dev/shm/ruxa-bench
@@ -126,6 +128,13 @@ single_job "synthetic page" html2Ruxa page page.htm page.htx
 single_job "real page" html2Ruxa real page.htm page.htx
 single_job "dense page" html2Ruxa dense page.htm page.htx
 single_job "document" doc2Ruxa doc big.doc big.dox
+
+# The conversion alone (bench/convert_in_memory.cc): each input already in memory, no file
+# written, no second thread; what the converter itself costs, apart from the load and the write
+# it overlaps with in the programs.
+echo "conversion alone, in memory, best of 7:"
+"$bin/bench_convert_in_memory" page/page.htm real/page.htm dense/page.htm doc/big.doc |
+  awk -v chosen=" ${kernels[*]#*:} " 'index(chosen, " " $2 " ")'
 
 # A folder: the converter's batch, the floor's batch, and a tar copy.
 folder_job() {  # NAME FOLDER
