@@ -475,19 +475,22 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
   const auto fast_blocks = [&](std::size_t from, bool& in_tag) {
     in_tag = false;
     std::size_t pos = from;
+    // A block is taken whole when it is examinable and so are the bytes an entity on its last
+    // byte reads past it.
+    const std::size_t reach = std::min(limit, n < kBlockReach ? 0 : n - kBlockReach);
     const auto bits = [](std::size_t count) {
       return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
     };
     for (;;) {
       const std::size_t base = pos & ~std::size_t{63};
-      if (base + 64 > limit || base + 64 + kBlockReach > n) break;
+      if (base + 64 > reach) break;
       const TagMasks m = kernels.tags(b + base);
       const std::uint64_t before = bits(pos - base);  // handled already
       if ((m.open | m.close | m.zero | m.amp | m.unusual | before) == 0) {
         // Plain text, or the inside of a tag: kept whole or dropped whole, and so is every
         // block up to the next that holds a '<', '>', '&' or zero byte.
         const std::size_t end =
-            kernels.find_markup(b, base + 64, std::min(limit, n - kBlockReach)) & ~std::size_t{63};
+            kernels.find_markup(b, base + 64, reach) & ~std::size_t{63};
         if constexpr (std::is_same_v<Sink, CompactSink>) {
           if (!in_tag) sink.Write(b + base, end - base);
         }
