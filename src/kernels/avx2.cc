@@ -71,7 +71,6 @@ RUXA_AVX2 void Put(std::uint8_t* block, const std::uint8_t* bytes, std::uint64_t
   const __m256i bit = _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201u));
   for (int part = 0; part < 2; ++part) {
     const auto half = static_cast<std::uint32_t>(mask >> (32 * part));
-    if (half == 0) continue;
     const __m256i chosen = _mm256_cmpeq_epi8(
         And(_mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int>(half)), spread), bit), bit);
     std::uint8_t* const at = block + 32 * part;
