@@ -99,7 +99,6 @@ void Put(std::uint8_t* block, const std::uint8_t* bytes, std::uint64_t mask) {
   const uint8x16_t bit = vld1q_u8(kBits);
   for (int part = 0; part < 4; ++part) {
     const auto quarter = static_cast<std::uint16_t>(mask >> (16 * part));
-    if (quarter == 0) continue;
     const uint8x16_t spread = vcombine_u8(vdup_n_u8(static_cast<std::uint8_t>(quarter)),
                                           vdup_n_u8(static_cast<std::uint8_t>(quarter >> 8)));
     std::uint8_t* const at = block + 16 * part;
