@@ -3,8 +3,9 @@
 // and there is no second thread, so the figures say what the converter costs by itself, apart from
 // the load and the write it overlaps with in the programs.
 //
-//   convert_in_memory FILE...
+//   convert_in_memory [--kernel NAME] FILE...
 //
+// With --kernel, only that kernel runs (for a profile of one kernel).
 // FILEs ending in ".doc" go through the document converter, the others through the HTML one.
 #include <algorithm>
 #include <chrono>
@@ -49,9 +50,14 @@ const char* KernelName(ruxa::VectorKernel kernel) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> files(argv + 1, argv + argc);
+  std::vector<std::string> files(argv + 1, argv + argc);
+  std::string only;
+  if (files.size() >= 2 && files[0] == "--kernel") {
+    only = files[1];
+    files.erase(files.begin(), files.begin() + 2);
+  }
   if (files.empty()) {
-    std::fprintf(stderr, "usage: convert_in_memory FILE...\n");
+    std::fprintf(stderr, "usage: convert_in_memory [--kernel NAME] FILE...\n");
     return 2;
   }
   constexpr int kRounds = 7;
@@ -65,6 +71,7 @@ int main(int argc, char** argv) {
     const bool doc = file.size() >= 4 && file.compare(file.size() - 4, 4, ".doc") == 0;
     std::vector<std::uint8_t> buffer(input.size());
     for (const ruxa::VectorKernel kernel : ruxa::AvailableVectorKernels()) {
+      if (!only.empty() && only != KernelName(kernel)) continue;
       ruxa::UseVectorKernel(kernel);
       double best = 1e30;
       std::size_t written = 0;
