@@ -307,12 +307,16 @@ class CompactSink {
   // can be written while the rest is converted.
   void Emit() {
     if (!emitting_) {
-      if (!source_.IsLoaded()) return;
+      if (!source_.IsLoaded()) {
+        emit_at_ = kept_ + kLoadCheck;  // asking costs a call: not after every block
+        return;
+      }
       colour_.Finish();
       emitting_ = true;
     }
     out_.WriteStable(b_ + emitted_, kept_ - emitted_);
     emitted_ = kept_;
+    emit_at_ = kept_ + kEmitStretch;
   }
   // Writes what is left, after the colour header.
   void Finish() {
@@ -333,7 +337,7 @@ class CompactSink {
       std::memmove(to, data, size);
     }
     kept_ += size;
-    if (kept_ - emitted_ >= kEmitStretch) Emit();
+    if (kept_ >= emit_at_) Emit();
   }
   // Writes a few bytes that are not the page's (an entity's byte, the line-break escape).
   void Put(std::string_view bytes) {
@@ -353,11 +357,12 @@ class CompactSink {
     } else {
       for (; keep != 0; keep &= keep - 1) b_[kept_++] = block[__builtin_ctzll(keep)];
     }
-    if (kept_ - emitted_ >= kEmitStretch) Emit();
+    if (kept_ >= emit_at_) Emit();
   }
 
  private:
   static constexpr std::size_t kEmitStretch = std::size_t{1} << 20;
+  static constexpr std::size_t kLoadCheck = std::size_t{64} << 10;
 
   std::size_t (*const compress_)(std::uint8_t*, const std::uint8_t*, std::uint64_t);
   const SourceBuffer& source_;
@@ -367,6 +372,7 @@ class CompactSink {
   OutputStream& out_;
   std::size_t kept_ = 0;
   std::size_t emitted_ = 0;  // text before this is in the output's hands
+  std::size_t emit_at_ = kEmitStretch;  // Emit() once this much text is kept
   bool emitting_ = false;
 };
 
