@@ -45,6 +45,30 @@ TEST(Kernels, FindMarkupStopsAtTheFirstMarkupByte) {
   UseVectorKernel(AvailableVectorKernels().back());
 }
 
+// `blend` takes each byte from the side its mask bit chooses, in every lane of every width, to a
+// third place or onto the bytes it takes from (as the HTML fast path does).
+TEST(Kernels, BlendTakesEachByteFromTheSideItsBitChooses) {
+  for (const VectorKernel kernel : AvailableVectorKernels()) {
+    const Kernels& k = (UseVectorKernel(kernel), ActiveKernels());
+    for (const std::uint64_t mask :
+         {std::uint64_t{0}, ~std::uint64_t{0}, std::uint64_t{0x8000000000000001},
+          std::uint64_t{0x0123456789ABCDEF}, std::uint64_t{0xFEDCBA9876543210}}) {
+      std::uint8_t block[64], bytes[64], expected[64];
+      for (int i = 0; i < 64; ++i) {
+        block[i] = static_cast<std::uint8_t>(i);
+        bytes[i] = static_cast<std::uint8_t>(0x80 + i);
+        expected[i] = (mask >> i & 1) != 0 ? bytes[i] : block[i];
+      }
+      std::uint8_t to[64];
+      k.blend(to, block, bytes, mask);
+      EXPECT_EQ(std::memcmp(to, expected, 64), 0) << static_cast<int>(kernel) << " " << mask;
+      k.blend(bytes, block, bytes, mask);
+      EXPECT_EQ(std::memcmp(bytes, expected, 64), 0) << static_cast<int>(kernel) << " " << mask;
+    }
+  }
+  UseVectorKernel(AvailableVectorKernels().back());
+}
+
 #if defined(RUXA_TEST_GUARD_PAGE)
 // Every kernel reads no byte past what its contract allows: the data ends where an unreadable
 // page begins, so one byte too far ends the test.
@@ -60,7 +84,7 @@ TEST(Kernels, NoKernelReadsPastItsData) {
     EXPECT_EQ(k.find_body(end - 66, 0, 64), 64u);
     k.tags(end - 67);
     k.compress(end - 64, end - 64, 0x5555555555555555u);
-    k.put(end - 64, end - 64, ~std::uint64_t{0});
+    k.blend(end - 64, end - 64, end - 64, ~std::uint64_t{0});
     for (const std::size_t size : {1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100}) {
       EXPECT_EQ(k.find_either(end - size, 0, size, 0xF0, 0xF1), size);
       std::memset(end - size, 'x', size);

@@ -9,6 +9,7 @@
 
 #include "driver/name_rules.h"
 #include "html2Ruxa/block_scan.h"
+#include "kernels/block_walk.h"
 
 namespace ruxa {
 
@@ -293,10 +294,8 @@ class StreamSink {
 // after every colour window that holds it has been examined.
 class CompactSink {
  public:
-  CompactSink(const Kernels& kernels, const SourceBuffer& source, ColourScanner& colour,
-              OutputStream& out)
-      : compress_(kernels.compress),
-        source_(source),
+  CompactSink(const SourceBuffer& source, ColourScanner& colour, OutputStream& out)
+      : source_(source),
         b_(source.data),
         end_(source.data + source.size),
         colour_(colour),
@@ -344,18 +343,18 @@ class CompactSink {
     colour_.Cover(kept_ + bytes.size());
     for (const char c : bytes) b_[kept_++] = static_cast<std::uint8_t>(c);
   }
-  // Makes sure no colour window still to be examined holds a byte before `end`, which is about
-  // to change.
-  void Prepare(std::size_t end) { colour_.Cover(end); }
-  // Keeps the bytes of the 64 at `block` whose bit is set in `keep`.
-  void Keep(const std::uint8_t* block, std::uint64_t keep) {
+  // Keeps the bytes whose bit is set in `keep` of the 64 at `from`: the page's block at `base`,
+  // or a copy of it with some bytes changed.
+  template <class Blocks>
+  void Keep(const Blocks& blocks, const std::uint8_t* from, std::size_t base, std::uint64_t keep) {
     colour_.Cover(kept_ + 64);
-    // Until the text has moved back, the block is compressed onto itself, where a whole-block
-    // store would reach into the next block, not yet read.
-    if (b_ + kept_ <= block) {
-      kept_ += compress_(b_ + kept_, block, keep);
+    // The compression may store 64 bytes at the end of the text. While the text ends past the
+    // block's start (nothing dropped since the fast path took over mid-block) that would reach
+    // into the next block, not yet read: the bytes go one at a time then.
+    if (kept_ <= base) {
+      kept_ += blocks.Compress(b_ + kept_, from, keep);
     } else {
-      for (; keep != 0; keep &= keep - 1) b_[kept_++] = block[__builtin_ctzll(keep)];
+      for (; keep != 0; keep &= keep - 1) b_[kept_++] = from[__builtin_ctzll(keep)];
     }
     if (kept_ >= emit_at_) Emit();
   }
@@ -364,14 +363,13 @@ class CompactSink {
   static constexpr std::size_t kEmitStretch = std::size_t{1} << 20;
   static constexpr std::size_t kLoadCheck = std::size_t{64} << 10;
 
-  std::size_t (*const compress_)(std::uint8_t*, const std::uint8_t*, std::uint64_t);
   const SourceBuffer& source_;
   std::uint8_t* const b_;
   const std::uint8_t* const end_;
   ColourScanner& colour_;
   OutputStream& out_;
   std::size_t kept_ = 0;
-  std::size_t emitted_ = 0;  // text before this is in the output's hands
+  std::size_t emitted_ = 0;             // text before this is in the output's hands
   std::size_t emit_at_ = kEmitStretch;  // Emit() once this much text is kept
   bool emitting_ = false;
 };
@@ -385,10 +383,11 @@ void HtmlConverter::Convert(const SourceBuffer& source) {
   if (mode_ == RunMode::Single) {
     colour.Finish();
     StreamSink sink(out_, console_);
-    WriteText(kernels, source, sink);
+    WriteText(kernels, TableBlocks{kernels}, source, sink);  // no block walk in single mode
   } else {
-    CompactSink sink(kernels, source, colour, out_);
-    WriteText(kernels, source, sink);
+    CompactSink sink(source, colour, out_);
+    WithBlockKernels(kernels,
+                     [&](const auto& blocks) { WriteText(kernels, blocks, source, sink); });
     sink.Finish();
   }
 }
@@ -408,8 +407,9 @@ void HtmlConverter::Convert(const SourceBuffer& source) {
 //     text, never markup.
 // An erase whose end never comes runs to the end of the page. While the page is still loading,
 // every search stops where the loaded bytes end and waits for more.
-template <class Sink>
-void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source, Sink& sink) {
+template <class Sink, class Blocks>
+void HtmlConverter::WriteText(const Kernels& kernels, const Blocks& blocks,
+                              const SourceBuffer& source, Sink& sink) {
   std::uint8_t* const b = source.data;  // batch mode rewrites its own blocks in place
   const std::size_t n = source.size;
   const bool batch = mode_ == RunMode::Batch;
@@ -490,13 +490,12 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
     for (;;) {
       const std::size_t base = pos & ~std::size_t{63};
       if (base + 64 > reach) break;
-      const TagMasks m = kernels.tags(b + base);
+      const TagMasks m = blocks.Tags(b + base);
       const std::uint64_t before = bits(pos - base);  // handled already
       if ((m.open | m.close | m.zero | m.amp | m.unusual | before) == 0) {
         // Plain text, or the inside of a tag: kept whole or dropped whole, and so is every
         // block up to the next that holds a '<', '>', '&' or zero byte.
-        const std::size_t end =
-            kernels.find_markup(b, base + 64, reach) & ~std::size_t{63};
+        const std::size_t end = blocks.FindMarkup(b, base + 64, reach) & ~std::size_t{63};
         if constexpr (std::is_same_v<Sink, CompactSink>) {
           if (!in_tag) sink.Write(b + base, end - base);
         }
@@ -508,7 +507,8 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
       // Line-break tags and heads among the '<' flagged.
       Spans breaks;
       std::uint64_t heads = 0;
-      std::uint8_t put[64 + 1];  // what the text gets where an escape or an entity starts
+      // What the text gets where an escape or an entity starts; then the block with them.
+      std::uint8_t put[64 + 1];
       for (std::uint64_t u = m.unusual & open; u != 0; u &= u - 1) {
         const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(u));
         const std::uint8_t* const at = b + base + k;
@@ -573,11 +573,15 @@ void HtmlConverter::WriteText(const Kernels& kernels, const SourceBuffer& source
       drop |= entities.spans & ~entities.starts;
       if constexpr (std::is_same_v<Sink, CompactSink>) {
         const std::uint64_t escapes = breaks.starts & ~inside;
+        // The bytes that change are blended into a copy of the block, not into the page: a
+        // store there would be read back, partly, by the next block's classifier, which looks
+        // three bytes behind its block, and such a load waits for the store to complete.
+        const std::uint8_t* from = b + base;
         if (const std::uint64_t puts = escapes | (escapes << 1) | (entities.starts & ~inside)) {
-          sink.Prepare(base + 64);  // the block's bytes change in place
-          kernels.put(b + base, put, puts);
+          blocks.Blend(put, b + base, put, puts);
+          from = put;
         }
-        sink.Keep(b + base, ~(inside | close | drop));
+        sink.Keep(blocks, from, base, ~(inside | close | drop));
       }
       in_tag = inside >> 63;
       // A line-break tag or an entity that runs into the next block has been settled whole

@@ -31,8 +31,10 @@ class HtmlConverter {
   void Convert(const SourceBuffer& source);
 
  private:
-  template <class Sink>
-  void WriteText(const Kernels& kernels, const SourceBuffer& source, Sink& sink);
+  // `blocks` holds the block kernels of the fast path (see kernels/block_walk.h).
+  template <class Sink, class Blocks>
+  void WriteText(const Kernels& kernels, const Blocks& blocks, const SourceBuffer& source,
+                 Sink& sink);
 
   OutputStream& out_;
   OutputStream& console_;

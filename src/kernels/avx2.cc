@@ -1,27 +1,13 @@
 // The kernels with AVX2: 32 bytes per instruction. Each mask is worked out in vector registers
 // and moved out once per 32 bytes.
-#include "kernels/gather_table.h"
-#include "kernels/implementations.h"
+#include "kernels/avx2_blocks.h"
 
 #if defined(RUXA_X86)
-#include <immintrin.h>
-
-#define RUXA_AVX2 __attribute__((target("avx2,bmi,popcnt")))
 
 namespace ruxa::kernels {
 
+namespace avx2 {
 namespace {
-
-RUXA_AVX2 inline __m256i Load(const std::uint8_t* p) {
-  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-}
-RUXA_AVX2 inline __m256i Eq(__m256i v, char c) { return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(c)); }
-RUXA_AVX2 inline __m256i And(__m256i a, __m256i b) { return _mm256_and_si256(a, b); }
-RUXA_AVX2 inline __m256i Or(__m256i a, __m256i b) { return _mm256_or_si256(a, b); }
-// The 32 bits of a byte mask, shifted to their place among 64.
-RUXA_AVX2 inline std::uint64_t Bits(__m256i m, int part) {
-  return std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(m))} << (32 * part);
-}
 
 RUXA_AVX2 BlockMasks Scan(const std::uint8_t* block) {
   BlockMasks m;
@@ -33,6 +19,39 @@ RUXA_AVX2 BlockMasks Scan(const std::uint8_t* block) {
   }
   return m;
 }
+
+RUXA_AVX2 std::size_t FindBody(const std::uint8_t* b, std::size_t i, std::size_t end) {
+  for (; i + 64 <= end; i += 64) {
+    std::uint64_t m = 0;
+    for (int part = 0; part < 2; ++part) {
+      const std::uint8_t* p = b + i + 32 * part;
+      m |= Bits(And(Eq(Load(p), '<'), And(Eq(Load(p + 1), 'b'), Eq(Load(p + 2), 'o'))), part);
+    }
+    if (m != 0) return i + static_cast<std::size_t>(__builtin_ctzll(m));
+  }
+  return FindBodyPortable(b, i, end);
+}
+
+RUXA_AVX2 std::size_t FindEither(const std::uint8_t* b, std::size_t i, std::size_t n,
+                                 std::uint8_t x, std::uint8_t y) {
+  for (; i + 32 <= n; i += 32) {
+    const __m256i v = Load(b + i);
+    const std::uint64_t mask =
+        Bits(Or(Eq(v, static_cast<char>(x)), Eq(v, static_cast<char>(y))), 0);
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctzll(mask));
+  }
+  return FindEitherPortable(b, i, n, x, y);
+}
+
+RUXA_AVX2 std::size_t SkipZeros(const std::uint8_t* b, std::size_t i, std::size_t n) {
+  for (; i + 32 <= n; i += 32) {
+    const std::uint64_t mask = Bits(Eq(Load(b + i), 0), 0) ^ 0xFFFFFFFFu;
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctzll(mask));
+  }
+  return SkipZerosPortable(b, i, n);
+}
+
+}  // namespace
 
 // Most blocks of a page are plain text: their masks are found first, and the bytes around the
 // '<' and '>' are looked at only in blocks that hold any.
@@ -63,82 +82,9 @@ RUXA_AVX2 TagMasks Tags(const std::uint8_t* block) {
   return m;
 }
 
-// Each half's 32 mask bits spread to its bytes: byte i takes mask byte i / 8, keeps bit i % 8,
-// and becomes 0xFF if that bit is set.
-RUXA_AVX2 void Put(std::uint8_t* block, const std::uint8_t* bytes, std::uint64_t mask) {
-  const __m256i spread = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1,  //
-                                          2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3);
-  const __m256i bit = _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201u));
-  for (int part = 0; part < 2; ++part) {
-    const auto half = static_cast<std::uint32_t>(mask >> (32 * part));
-    const __m256i chosen = _mm256_cmpeq_epi8(
-        And(_mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int>(half)), spread), bit), bit);
-    std::uint8_t* const at = block + 32 * part;
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(at),
-                        _mm256_blendv_epi8(Load(at), Load(bytes + 32 * part), chosen));
-  }
-}
+}  // namespace avx2
 
-// Eight bytes at a time through the table of shuffles. Each group of eight is loaded before its
-// eight-byte store, which never reaches the next group, since to <= from and kept <= 8 * group.
-RUXA_AVX2 inline std::size_t CompressGroups(std::uint8_t* to, const std::uint8_t* from,
-                                            std::uint64_t keep, int groups) {
-  std::size_t kept = 0;
-  for (int group = 0; group < groups; ++group) {
-    const unsigned mask = static_cast<unsigned>(keep >> (8 * group)) & 0xFF;
-    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + 8 * group));
-    const __m128i shuffle =
-        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kGather.shuffle[mask]));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(to + kept), _mm_shuffle_epi8(bytes, shuffle));
-    kept += static_cast<std::size_t>(__builtin_popcount(mask));
-  }
-  return kept;
-}
-
-RUXA_AVX2 std::size_t FindBody(const std::uint8_t* b, std::size_t i, std::size_t end) {
-  for (; i + 64 <= end; i += 64) {
-    std::uint64_t m = 0;
-    for (int part = 0; part < 2; ++part) {
-      const std::uint8_t* p = b + i + 32 * part;
-      m |= Bits(And(Eq(Load(p), '<'), And(Eq(Load(p + 1), 'b'), Eq(Load(p + 2), 'o'))), part);
-    }
-    if (m != 0) return i + static_cast<std::size_t>(__builtin_ctzll(m));
-  }
-  return FindBodyPortable(b, i, end);
-}
-
-RUXA_AVX2 inline __m256i Markup(__m256i v) {
-  return Or(Or(Eq(v, '<'), Eq(v, '>')), Or(Eq(v, '&'), Eq(v, 0)));
-}
-// 64 bytes a step: plain text runs long.
-RUXA_AVX2 std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, std::size_t n) {
-  for (; i + 64 <= n; i += 64) {
-    const std::uint64_t mask = Bits(Markup(Load(b + i)), 0) | Bits(Markup(Load(b + i + 32)), 1);
-    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctzll(mask));
-  }
-  return FindMarkupPortable(b, i, n);
-}
-
-RUXA_AVX2 std::size_t FindEither(const std::uint8_t* b, std::size_t i, std::size_t n,
-                                 std::uint8_t x, std::uint8_t y) {
-  for (; i + 32 <= n; i += 32) {
-    const __m256i v = Load(b + i);
-    const std::uint64_t mask =
-        Bits(Or(Eq(v, static_cast<char>(x)), Eq(v, static_cast<char>(y))), 0);
-    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctzll(mask));
-  }
-  return FindEitherPortable(b, i, n, x, y);
-}
-
-RUXA_AVX2 std::size_t SkipZeros(const std::uint8_t* b, std::size_t i, std::size_t n) {
-  for (; i + 32 <= n; i += 32) {
-    const std::uint64_t mask = Bits(Eq(Load(b + i), 0), 0) ^ 0xFFFFFFFFu;
-    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctzll(mask));
-  }
-  return SkipZerosPortable(b, i, n);
-}
-
-}  // namespace
+using avx2::Bits, avx2::CompressGroups, avx2::Eq, avx2::Load;
 
 // As the 16-byte form, 32 bytes at a time: blocks without zeros, of 16-bit text, or of zeros
 // alone take one step; the rest go through the shuffle table.
@@ -165,25 +111,19 @@ RUXA_AVX2 std::size_t CompactNonZeroAvx2(std::uint8_t* to, const std::uint8_t* f
 
 RUXA_AVX2 std::size_t CompressAvx2(std::uint8_t* to, const std::uint8_t* block,
                                    std::uint64_t keep) {
-  if (keep == ~std::uint64_t{0}) {  // plain text: both halves loaded before either is stored
-    const __m256i low = Load(block), high = Load(block + 32);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), low);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 32), high);
-    return 64;
-  }
-  return CompressGroups(to, block, keep, 8);
+  return avx2::Compress(to, block, keep);
 }
 
 const Kernels kAvx2 = {
     .kind = VectorKernel::Avx2,
-    .scan = Scan,
-    .find_body = FindBody,
-    .tags = Tags,
-    .put = Put,
+    .scan = avx2::Scan,
+    .find_body = avx2::FindBody,
+    .tags = avx2::Tags,
+    .blend = avx2::Blend,
     .compress = CompressAvx2,
-    .find_markup = FindMarkup,
-    .find_either = FindEither,
-    .skip_zeros = SkipZeros,
+    .find_markup = avx2::FindMarkup,
+    .find_either = avx2::FindEither,
+    .skip_zeros = avx2::SkipZeros,
     .compact_nonzero = CompactNonZeroAvx2,
 };
 

@@ -1,22 +1,16 @@
 // The kernels with AVX-512 (F and BW): 64 bytes, a whole block, per instruction, masks straight
 // from the compares. Processors with VBMI2 also compress bytes by mask in one instruction; the
 // others use AVX2's shuffle table for that (kAvx512 against kAvx512Vbmi2).
-#include "kernels/implementations.h"
+#include "kernels/avx512_blocks.h"
 
 #if defined(RUXA_X86)
-#include <immintrin.h>
 
-#define RUXA_AVX512 __attribute__((target("avx512f,avx512bw,bmi,popcnt")))
 #define RUXA_VBMI2 __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi,popcnt")))
 
 namespace ruxa::kernels {
 
+namespace avx512 {
 namespace {
-
-RUXA_AVX512 inline __m512i Load(const std::uint8_t* p) { return _mm512_loadu_si512(p); }
-RUXA_AVX512 inline std::uint64_t Eq(__m512i v, char c) {
-  return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(c));
-}
 
 RUXA_AVX512 BlockMasks Scan(const std::uint8_t* block) {
   const __m512i v = Load(block);
@@ -26,26 +20,6 @@ RUXA_AVX512 BlockMasks Scan(const std::uint8_t* block) {
   return m;
 }
 
-// Flags '<' before "/b" without looking for the 'r': the exact test settles it.
-RUXA_AVX512 TagMasks Tags(const std::uint8_t* block) {
-  const __m512i v = Load(block), next1 = Load(block + 1), next2 = Load(block + 2);
-  const __m512i before = Load(block - 1);
-  TagMasks m;
-  m.open = Eq(v, '<');
-  m.close = Eq(v, '>');
-  m.zero = Eq(v, 0);
-  m.amp = Eq(v, '&');
-  const std::uint64_t follows = (Eq(next1, 'b') & Eq(next2, 'r')) |
-                                (Eq(next1, '/') & Eq(next2, 'b')) |
-                                (Eq(next1, 'h') & Eq(next2, 'e'));
-  m.unusual = (m.open & follows) | (m.close & (Eq(before, 'r') | Eq(before, '/')));
-  return m;
-}
-
-RUXA_AVX512 void Put(std::uint8_t* block, const std::uint8_t* bytes, std::uint64_t mask) {
-  _mm512_mask_storeu_epi8(block, mask, Load(bytes));
-}
-
 RUXA_AVX512 std::size_t FindBody(const std::uint8_t* b, std::size_t i, std::size_t end) {
   for (; i + 64 <= end; i += 64) {
     const std::uint8_t* p = b + i;
@@ -53,15 +27,6 @@ RUXA_AVX512 std::size_t FindBody(const std::uint8_t* b, std::size_t i, std::size
     if (m != 0) return i + static_cast<std::size_t>(__builtin_ctzll(m));
   }
   return FindBodyPortable(b, i, end);
-}
-
-RUXA_AVX512 std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, std::size_t n) {
-  for (; i + 64 <= n; i += 64) {
-    const __m512i v = Load(b + i);
-    const std::uint64_t mask = Eq(v, '<') | Eq(v, '>') | Eq(v, '&') | Eq(v, 0);
-    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctzll(mask));
-  }
-  return FindMarkupPortable(b, i, n);
 }
 
 RUXA_AVX512 std::size_t FindEither(const std::uint8_t* b, std::size_t i, std::size_t n,
@@ -103,31 +68,32 @@ RUXA_VBMI2 std::size_t CompactNonZero(std::uint8_t* to, const std::uint8_t* from
 }
 
 }  // namespace
+}  // namespace avx512
 
 const Kernels kAvx512 = {
     .kind = VectorKernel::Avx512,
-    .scan = Scan,
-    .find_body = FindBody,
-    .tags = Tags,
-    .put = Put,
+    .scan = avx512::Scan,
+    .find_body = avx512::FindBody,
+    .tags = avx512::Tags,
+    .blend = avx512::Blend,
     .compress = CompressAvx2,
-    .find_markup = FindMarkup,
-    .find_either = FindEither,
-    .skip_zeros = SkipZeros,
+    .find_markup = avx512::FindMarkup,
+    .find_either = avx512::FindEither,
+    .skip_zeros = avx512::SkipZeros,
     .compact_nonzero = CompactNonZeroAvx2,
 };
 
 const Kernels kAvx512Vbmi2 = {
     .kind = VectorKernel::Avx512,
-    .scan = Scan,
-    .find_body = FindBody,
-    .tags = Tags,
-    .put = Put,
-    .compress = Compress,
-    .find_markup = FindMarkup,
-    .find_either = FindEither,
-    .skip_zeros = SkipZeros,
-    .compact_nonzero = CompactNonZero,
+    .scan = avx512::Scan,
+    .find_body = avx512::FindBody,
+    .tags = avx512::Tags,
+    .blend = avx512::Blend,
+    .compress = avx512::Compress,
+    .find_markup = avx512::FindMarkup,
+    .find_either = avx512::FindEither,
+    .skip_zeros = avx512::SkipZeros,
+    .compact_nonzero = avx512::CompactNonZero,
 };
 
 }  // namespace ruxa::kernels

@@ -1,15 +1,9 @@
 #ifndef RUXA_KERNELS_IMPLEMENTATIONS_H_
 #define RUXA_KERNELS_IMPLEMENTATIONS_H_
 
-// Inside the kernel folder only: the tables each instruction set's file fills, and the one
-// place that says which processors have which.
+// Inside the kernel folder only: the tables each instruction set's file fills.
+#include "kernels/arch.h"
 #include "kernels/kernels.h"
-
-#if defined(__x86_64__) || defined(__i386__)
-#define RUXA_X86 1
-#elif defined(__aarch64__) && defined(__ARM_NEON) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-#define RUXA_NEON 1
-#endif
 
 namespace ruxa::kernels {
 

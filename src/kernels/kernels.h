@@ -48,10 +48,13 @@ struct Kernels {
   std::size_t (*find_body)(const std::uint8_t* b, std::size_t i, std::size_t end);
   /// The masks of the 64 bytes at `block`, reading the three bytes before and after it too.
   TagMasks (*tags)(const std::uint8_t* block);
-  /// Stores bytes[k] at block[k] for each bit k set in `mask`; the other bytes of the block stay.
-  void (*put)(std::uint8_t* block, const std::uint8_t* bytes, std::uint64_t mask);
+  /// Writes the 64 bytes at `to`: bytes[k] for each bit k set in `mask`, block[k] for the others.
+  /// `to` may be `block` or `bytes`; otherwise it overlaps neither.
+  void (*blend)(std::uint8_t* to, const std::uint8_t* block, const std::uint8_t* bytes,
+                std::uint64_t mask);
   /// Copies the bytes of the 64 at `block` whose bit is set in `keep` to `to`, in order, and
-  /// returns their count. `to` lies at or before `block`; all 64 bytes from `to` may be written.
+  /// returns their count. `to` lies at or before `block`, or the two do not overlap; all 64
+  /// bytes from `to` may be written.
   std::size_t (*compress)(std::uint8_t* to, const std::uint8_t* block, std::uint64_t keep);
   /// Position of the first '<', '>', '&' or zero byte in [i, n), or n.
   std::size_t (*find_markup)(const std::uint8_t* b, std::size_t i, std::size_t n);

@@ -94,15 +94,16 @@ TagMasks Tags(const std::uint8_t* block) {
 }
 
 // Each quarter's 16 mask bits spread to its bytes, each byte testing its own bit.
-void Put(std::uint8_t* block, const std::uint8_t* bytes, std::uint64_t mask) {
+void Blend(std::uint8_t* to, const std::uint8_t* block, const std::uint8_t* bytes,
+           std::uint64_t mask) {
   static const uint8_t kBits[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
   const uint8x16_t bit = vld1q_u8(kBits);
   for (int part = 0; part < 4; ++part) {
     const auto quarter = static_cast<std::uint16_t>(mask >> (16 * part));
     const uint8x16_t spread = vcombine_u8(vdup_n_u8(static_cast<std::uint8_t>(quarter)),
                                           vdup_n_u8(static_cast<std::uint8_t>(quarter >> 8)));
-    std::uint8_t* const at = block + 16 * part;
-    vst1q_u8(at, vbslq_u8(vtstq_u8(spread, bit), Load(bytes + 16 * part), Load(at)));
+    vst1q_u8(to + 16 * part,
+             vbslq_u8(vtstq_u8(spread, bit), Load(bytes + 16 * part), Load(block + 16 * part)));
   }
 }
 
@@ -189,7 +190,7 @@ const Kernels kNeon = {
     .scan = Scan,
     .find_body = FindBody,
     .tags = Tags,
-    .put = Put,
+    .blend = Blend,
     .compress = Compress,
     .find_markup = FindMarkup,
     .find_either = FindEither,

@@ -48,11 +48,16 @@ TagMasks Tags(const std::uint8_t* block) {
   return m;
 }
 
-void Put(std::uint8_t* block, const std::uint8_t* bytes, std::uint64_t mask) {
+// Few bytes are chosen: the block is copied aside and they are written over it there.
+void Blend(std::uint8_t* to, const std::uint8_t* block, const std::uint8_t* bytes,
+           std::uint64_t mask) {
+  std::uint8_t out[64];
+  std::memcpy(out, block, 64);
   for (; mask != 0; mask &= mask - 1) {
     const int k = __builtin_ctzll(mask);
-    block[k] = bytes[k];
+    out[k] = bytes[k];
   }
+  std::memcpy(to, out, 64);
 }
 
 }  // namespace
@@ -122,7 +127,7 @@ const Kernels kPortable = {
     .scan = Scan,
     .find_body = FindBodyPortable,
     .tags = Tags,
-    .put = Put,
+    .blend = Blend,
     .compress = CompressPortable,
     .find_markup = FindMarkupPortable,
     .find_either = FindEitherPortable,

@@ -20,8 +20,9 @@ bool Runs(VectorKernel kernel) {
     case VectorKernel::Sse2:
       return __builtin_cpu_supports("sse2");
     case VectorKernel::Avx2:
+      // The walk compiled for AVX2 uses BMI2 as well (every AVX2 processor has it).
       return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-             __builtin_cpu_supports("popcnt");
+             __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
     case VectorKernel::Avx512:
       return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
              Runs(VectorKernel::Avx2);

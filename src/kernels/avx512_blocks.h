@@ -1,0 +1,80 @@
+#ifndef RUXA_KERNELS_AVX512_BLOCKS_H_
+#define RUXA_KERNELS_AVX512_BLOCKS_H_
+
+// AVX-512's kernels for the HTML fast path's 64-byte blocks, inline, so that the block walk
+// compiled for AVX-512 takes them in rather than calling them per block. avx512.cc fills its
+// tables from them as well.
+#include "kernels/implementations.h"
+
+#if defined(RUXA_X86)
+#include <immintrin.h>
+
+#define RUXA_AVX512 __attribute__((target("avx512f,avx512bw,bmi,popcnt")))
+
+namespace ruxa::kernels::avx512 {
+
+RUXA_AVX512 inline __m512i Load(const std::uint8_t* p) { return _mm512_loadu_si512(p); }
+RUXA_AVX512 inline std::uint64_t Eq(__m512i v, char c) {
+  return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(c));
+}
+
+// Flags '<' before "/b" without looking for the 'r': the exact test settles it.
+RUXA_AVX512 inline TagMasks Tags(const std::uint8_t* block) {
+  const __m512i v = Load(block), next1 = Load(block + 1), next2 = Load(block + 2);
+  const __m512i before = Load(block - 1);
+  TagMasks m;
+  m.open = Eq(v, '<');
+  m.close = Eq(v, '>');
+  m.zero = Eq(v, 0);
+  m.amp = Eq(v, '&');
+  const std::uint64_t follows = (Eq(next1, 'b') & Eq(next2, 'r')) |
+                                (Eq(next1, '/') & Eq(next2, 'b')) |
+                                (Eq(next1, 'h') & Eq(next2, 'e'));
+  m.unusual = (m.open & follows) | (m.close & (Eq(before, 'r') | Eq(before, '/')));
+  return m;
+}
+
+RUXA_AVX512 inline void Blend(std::uint8_t* to, const std::uint8_t* block,
+                              const std::uint8_t* bytes, std::uint64_t mask) {
+  _mm512_storeu_si512(to, _mm512_mask_blend_epi8(mask, Load(block), Load(bytes)));
+}
+
+RUXA_AVX512 inline std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, std::size_t n) {
+  for (; i + 64 <= n; i += 64) {
+    const __m512i v = Load(b + i);
+    const std::uint64_t mask = Eq(v, '<') | Eq(v, '>') | Eq(v, '&') | Eq(v, 0);
+    if (mask != 0) return i + static_cast<std::size_t>(__builtin_ctzll(mask));
+  }
+  return FindMarkupPortable(b, i, n);
+}
+
+/// The block kernels for the walk (see block_walk.h). Compression goes through the table: in
+/// one instruction where the processor has VBMI2, else by AVX2's shuffle table.
+struct Blocks {
+  const Kernels& table;
+  static TagMasks Tags(const std::uint8_t* block) { return avx512::Tags(block); }
+  static std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, std::size_t n) {
+    return avx512::FindMarkup(b, i, n);
+  }
+  std::size_t Compress(std::uint8_t* to, const std::uint8_t* block, std::uint64_t keep) const {
+    return table.compress(to, block, keep);
+  }
+  static void Blend(std::uint8_t* to, const std::uint8_t* block, const std::uint8_t* bytes,
+                    std::uint64_t mask) {
+    avx512::Blend(to, block, bytes, mask);
+  }
+};
+
+/// Calls `body(Blocks{table})` compiled for AVX-512 (with BMI1 and BMI2, which every AVX-512
+/// processor has) with everything it calls inlined into it, the block kernels among them.
+template <class Body>
+__attribute__((target("avx512f,avx512bw,bmi,bmi2,popcnt"), flatten)) void Run(
+    const Body& body, const Kernels& table) {
+  body(Blocks{table});
+}
+
+}  // namespace ruxa::kernels::avx512
+
+#endif  // RUXA_X86
+
+#endif  // RUXA_KERNELS_AVX512_BLOCKS_H_
