@@ -41,6 +41,12 @@ TEST(DocConverter, OutputFiles) {
       {Doc(2100, '6', {2, 0, 3, 0}, 2096), "", ""},
       {Doc(2101, '6', {2, 0, 3, 0, 1}, 2096), "", ""},  // p+6 past the end
       {Doc(2102, '6', {2, 'a', 3, 'b', 1, 'c'}, 2096), "abc", ""},
+      // A run of its own inside a run, starting four bytes before the end.
+      {Doc(2104, 'D', {2, 'a', 0xD9, 'b', 2, 'c', 0xD9, 'd'}, 2096),
+       "ab\x02"
+       "c\xD9"
+       "dcd",
+       ""},
       {Doc(2200, 'D', {2, 0, 0xD9}, 2090), "  D" + std::string(104, ' '), ""},
       {Doc(4000, '6', {2, 0, 3, 0, 1, 0, 0x14, 'k', 0x14}), "k", ""},  // erased terminator
       {Doc(2096, '6'), "", ""},
