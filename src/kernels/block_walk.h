@@ -13,8 +13,8 @@
 // processor with either has them), with everything they call inlined; the SSE2 walk is the
 // baseline build's, left to the compiler's choices (forcing everything inline made it slower).
 // The SSE2 and AVX2 classifiers are called, not inlined: inlined, they made their walk slower
-// on the benchmark pages. Plain
-// C++ and NEON have no inline form: their walk calls through the table.
+// on the benchmark pages. Plain C++ and NEON have no inline form: their walk calls through the
+// table.
 #include "kernels/arch.h"
 #include "kernels/kernels.h"
 

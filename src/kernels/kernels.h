@@ -3,9 +3,10 @@
 
 // Every loop that scans or packs many bytes at once lives in this folder, once per instruction
 // set: portable.cc (plain C++, any processor), sse2.cc, avx2.cc and avx512.cc (x86), neon.cc
-// (AArch64). Each fills
-// the same table, `Kernels`; select.cc picks one table when the program starts. The converters
-// and the output stream call through the table and contain no vector code of their own.
+// (AArch64). Each fills the same table, `Kernels`; select.cc picks one table when the program
+// starts. The converters and the output stream call through the table and contain no vector
+// code of their own; the HTML fast path has its walk compiled per instruction set through
+// block_walk.h, with the block kernels of sse2_blocks.h, avx2_blocks.h and avx512_blocks.h.
 //
 // Masks hold one bit per byte of a 64-byte block: bit k (value 1 << k) stands for byte k,
 // whatever the processor's byte order.
