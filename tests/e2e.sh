@@ -219,6 +219,13 @@ safety)
   mkdir victim && printf secret >victim/notes.txt && rm page.htx
   ln -s victim/notes.txt page.htx && run "$html" && holds "planted link replaced" test ! -L page.htx
   file_is victim/notes.txt secret && file_is page.htx 'Ruxa000000ffffffnew'
+  # Two entries with one output name: the first one converted creates it, the second replaces
+  # it whole, whichever order the listing gives.
+  mkdir twins && cd twins && printf '<p>one</p>' >a.htm && printf '<p>two</p>' >a.hTm
+  run "$html" && folder_holds . a.htm a.hTm a.htx
+  compare "twins converted" "0 2" "$status $(grep -c '^Size: 10 $' "$out")"
+  [[ $(cat a.htx) == Ruxa000000ffffff@(one|two) ]] && pass || fail twins one/two "$(cat a.htx)"
+  cd ..
   # Single mode follows a link the user named and replaces its target whole.
   ln -s victim/notes.txt named && run "$html" page.htm named
   holds "named link kept" test -L named
@@ -228,7 +235,7 @@ safety)
   compare "mode of a replaced output" 640 "$(stat -c %a page.htx)"
   run "$html" page.htm fresh.htx
   compare "mode of a new output" "$(printf '%o' $((0666 & ~0$(umask))))" "$(stat -c %a fresh.htx)"
-  folder_holds . page.htm page.htx victim named fresh.htx
+  folder_holds . page.htm page.htx victim named fresh.htx twins
   # An output name too long to take the temporary file's suffix: the temporary file gets a
   # short name of its own, in both modes.
   long=$(printf 'n%.0s' {1..246}).htm

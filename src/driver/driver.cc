@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "driver/load_write_thread.h"
@@ -64,6 +65,14 @@ constexpr std::uint64_t kBackgroundLoadSize = std::uint64_t{8} << 20;
 
 enum class FileResult { Converted, Rejected, Skipped, Failed };
 
+// `name` with its ASCII capitals made small: names that differ only so may be one file.
+std::string FoldAscii(std::string name) {
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return name;
+}
+
 // How a name is quoted in a message on standard error.
 std::string Quoted(const std::string& name) {
   std::string quoted(1, '\'');
@@ -112,6 +121,9 @@ class Driver {
       Complain("cannot list the current folder: " + why);
       return kExitFailure;
     }
+    // An output whose name the listing lacks needs no look before it is created.
+    listed_.clear();
+    for (const std::string& name : names) listed_.insert(FoldAscii(name));
     for (const std::string& name : names) {
       const std::string shown = platform::ConsoleName(name);
       console_.Write("FICHIER: " + std::to_string(shown.size()) + " ");
@@ -187,8 +199,11 @@ class Driver {
                                          const platform::FileId& input, RunMode mode) {
     const auto links = mode == RunMode::Single ? platform::OutputFile::Links::Follow
                                                : platform::OutputFile::Links::Replace;
+    const auto listing = mode == RunMode::Batch && !listed_.contains(FoldAscii(output))
+                             ? platform::OutputFile::Listing::NotListed
+                             : platform::OutputFile::Listing::Unknown;
     platform::Reason why;
-    const platform::OutputFile::Created created = out.Create(output, links, input, why);
+    const platform::OutputFile::Created created = out.Create(output, links, input, why, listing);
     if (created == platform::OutputFile::Created::Yes) return std::nullopt;
     if (created == platform::OutputFile::Created::IsInput && mode == RunMode::Batch) {
       return FileResult::Skipped;
@@ -280,6 +295,7 @@ class Driver {
   platform::InputMemory memory_;  // one input at a time, reused across a batch
   OutputFileStream file_stream_;
   bool rejected_ = false;
+  std::unordered_set<std::string> listed_;  // a batch's folder entries, by FoldAscii
 };
 
 }  // namespace

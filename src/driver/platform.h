@@ -104,10 +104,17 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
+  /// What the caller knows of the output's name. `NotListed`: a listing of its folder, taken
+  /// before the run wrote anything, had no entry of that name (whatever the case of its ASCII
+  /// letters). With `Links::Replace` the name is then not looked up: should a file of that name
+  /// have appeared since, `Commit` replaces it as it replaces a link, never writing through it.
+  enum class Listing { Unknown, NotListed };
+
   enum class Created { Yes, IsInput, No };
   /// Prepares to write `path`. Answers IsInput when it is the file `input` (by any name, a link
   /// followed included), and No (with the reason) when it is a folder or cannot be created.
-  Created Create(const std::string& path, Links links, const FileId& input, Reason& why);
+  Created Create(const std::string& path, Links links, const FileId& input, Reason& why,
+                 Listing listing = Listing::Unknown);
   /// Writes `data` in text mode.
   bool Write(const std::uint8_t* data, std::size_t size, Reason& why);
   /// Drops what was written so far, so that the output ends up empty: every file this run

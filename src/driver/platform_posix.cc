@@ -199,10 +199,16 @@ std::int64_t InputFile::Read(std::uint8_t* into, std::size_t size, Reason& why) 
 }
 
 OutputFile::Created OutputFile::Create(const std::string& path, Links links, const FileId& input,
-                                       Reason& why) {
+                                       Reason& why, Listing listing) {
   struct stat st {};
   const bool follow = links == Links::Follow;
-  const bool exists = (follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0;
+  // A name the folder's listing did not have is taken to be new: the output starts without a
+  // name, and should that name exist after all by the time it is given, the file there is
+  // replaced by a rename, which never follows a link.
+  const bool unlisted = !follow && listing == Listing::NotListed;
+  errno = ENOENT;
+  const bool exists =
+      !unlisted && (follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0;
   if (!exists && errno != ENOENT) {
     why = Why(errno);
     return Created::No;

@@ -267,8 +267,10 @@ std::int64_t InputFile::Read(std::uint8_t* into, std::size_t size, Reason& why) 
   return got;
 }
 
+// Every name is looked up, listed or not: the Windows way of replacing a file needs to know
+// what is there.
 OutputFile::Created OutputFile::Create(const std::string& path, Links links, const FileId& input,
-                                       Reason& why) {
+                                       Reason& why, Listing /*listing*/) {
   const bool follow = links == Links::Follow;
   FileInfo info;
   if (!DescribePath(path, follow, info, why)) return Created::No;
