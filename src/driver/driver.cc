@@ -1,8 +1,8 @@
 #include "driver/driver.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "driver/load_write_thread.h"
@@ -121,9 +121,17 @@ class Driver {
       Complain("cannot list the current folder: " + why);
       return kExitFailure;
     }
-    // An output whose name the listing lacks needs no look before it is created.
-    listed_.clear();
-    for (const std::string& name : names) listed_.insert(FoldAscii(name));
+    // An output whose name the listing lacks needs no look before it is created. Every output
+    // name ends in the output extension, so only names that do are kept for the comparison.
+    const std::string extension = FoldAscii(std::string(profile_.output_extension));
+    listed_outputs_.clear();
+    for (const std::string& name : names) {
+      if (name.size() >= extension.size() &&
+          FoldAscii(name.substr(name.size() - extension.size())) == extension) {
+        listed_outputs_.push_back(FoldAscii(name));
+      }
+    }
+    std::sort(listed_outputs_.begin(), listed_outputs_.end());
     for (const std::string& name : names) {
       const std::string shown = platform::ConsoleName(name);
       console_.Write("FICHIER: " + std::to_string(shown.size()) + " ");
@@ -199,9 +207,11 @@ class Driver {
                                          const platform::FileId& input, RunMode mode) {
     const auto links = mode == RunMode::Single ? platform::OutputFile::Links::Follow
                                                : platform::OutputFile::Links::Replace;
-    const auto listing = mode == RunMode::Batch && !listed_.contains(FoldAscii(output))
-                             ? platform::OutputFile::Listing::NotListed
-                             : platform::OutputFile::Listing::Unknown;
+    const auto listing =
+        mode == RunMode::Batch && !std::binary_search(listed_outputs_.begin(),
+                                                      listed_outputs_.end(), FoldAscii(output))
+            ? platform::OutputFile::Listing::NotListed
+            : platform::OutputFile::Listing::Unknown;
     platform::Reason why;
     const platform::OutputFile::Created created = out.Create(output, links, input, why, listing);
     if (created == platform::OutputFile::Created::Yes) return std::nullopt;
@@ -295,7 +305,8 @@ class Driver {
   platform::InputMemory memory_;  // one input at a time, reused across a batch
   OutputFileStream file_stream_;
   bool rejected_ = false;
-  std::unordered_set<std::string> listed_;  // a batch's folder entries, by FoldAscii
+  // A batch's folder entries that end in the output extension, by FoldAscii, sorted.
+  std::vector<std::string> listed_outputs_;
 };
 
 }  // namespace
