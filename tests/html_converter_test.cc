@@ -89,6 +89,8 @@ std::vector<std::string> Pages(int count, std::size_t size) {
                                  "&lt;b&gt;",
                                  "&eacute;",
                                  "&nbsp;",
+                                 "&quot;&egrave;&agrave;&ccedil;",
+                                 "&eacute&ampx&lt&gt:&quot&ccedi;",  // cut short or changed
                                  "&x",
                                  "<br>",
                                  "</br>",

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -89,10 +90,12 @@ struct Slot {
   std::size_t length = 0;
   std::uint8_t byte = 0;  // what an entity becomes
 };
-// Entities by the two bytes after the '&'; line-break tags by the low bits of their fourth
-// byte ("<br>", "</br>", "<br/>", "<br />").
+// Entities by the low four bits of the two bytes after the '&', through a small table that
+// vector code looks up as well; line-break tags by the low bits of their fourth byte ("<br>",
+// "</br>", "<br/>", "<br />").
+constexpr std::uint8_t kEntityFirst[16] = {0, 0, 0, 3, 0, 8, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0};
 constexpr std::size_t EntityHash(std::uint8_t first, std::uint8_t second) {
-  return (first * 5u + (second >> 1)) & 15u;
+  return kEntityFirst[first & 15u] ^ (second & 15u);
 }
 constexpr std::size_t BreakHash(std::uint8_t fourth) { return fourth & 7u; }
 constexpr std::size_t EntityHashOf(std::string_view e) {
@@ -112,6 +115,38 @@ constexpr bool HashesApart() {
   return true;
 }
 static_assert(HashesApart());
+
+// The entities for the vector kernels: each 4 to 8 bytes long, from its '&' to its only ';'.
+constexpr char kEntityEnd = ';';
+constexpr PatternTable kEntityTable = [] {
+  PatternTable t{};
+  std::copy(std::begin(kEntityFirst), std::end(kEntityFirst), t.first);
+  t.start = '&';
+  t.end = kEntityEnd;
+  for (std::size_t h = 0; h < 16; ++h) {
+    for (auto& row : t.bytes) row[h] = kEntityEnd;
+    t.bytes[1][h] = 0;  // an empty slot: bytes that hash to another slot
+    t.bytes[2][h] = kEntityFirst[0] == h ? 1 : 0;
+  }
+  for (const Entity& e : kEntities) {
+    const std::size_t h = EntityHashOf(e.name);
+    for (std::size_t j = 0; j < e.name.size(); ++j) {
+      t.bytes[j][h] = static_cast<std::uint8_t>(e.name[j]);
+    }
+    t.put[h] = e.byte;
+  }
+  return t;
+}();
+constexpr bool EntitiesFitTable() {
+  for (const Entity& e : kEntities) {
+    if (e.name.size() < 4 || e.name.size() > 8 || e.name[0] != kEntityTable.start ||
+        e.name.find(kEntityEnd) != e.name.size() - 1) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(EntitiesFitTable());
 
 Slot SlotOf(std::string_view pattern, std::uint8_t byte) {
   return {Word(pattern), (std::uint64_t{1} << pattern.size()) - 1, pattern.size(), byte};
@@ -559,10 +594,23 @@ void HtmlConverter::WriteText(const Kernels& kernels, const Blocks& blocks,
           in = !in;
         }
       }
-      // Entities in the text.
+      // Entities in the text: matched all at once by kernels that can, when the block holds
+      // enough candidates to make that pay on their processor (`kMatchFrom`), else one at a time.
       Spans entities;
-      for (std::uint64_t a = m.amp & ~drop & ~inside; a != 0; a &= a - 1) {
-        const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(a));
+      std::uint64_t one_by_one = m.amp & ~drop & ~inside;
+      if constexpr (Blocks::kMatchFrom > 0) {
+        static_assert(Blocks::kMatchFrom <= 2);
+        if ((Blocks::kMatchFrom == 1 ? one_by_one : one_by_one & (one_by_one - 1)) != 0) {
+          const PatternMatches found =
+              blocks.MatchPatterns(b + base, one_by_one, kEntityTable, put);
+          entities.starts = found.starts;
+          entities.spans = found.spans;
+          entities.beyond = found.beyond;
+          one_by_one = 0;
+        }
+      }
+      for (; one_by_one != 0; one_by_one &= one_by_one - 1) {
+        const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(one_by_one));
         const std::uint8_t* const at = b + base + k;
         std::uint64_t eight;
         std::memcpy(&eight, at, 8);

@@ -85,8 +85,53 @@ RUXA_AVX2 inline std::size_t Compress(std::uint8_t* to, const std::uint8_t* bloc
   return CompressGroups(to, block, keep, 8);
 }
 
+// 16 bytes, in each half of a vector: a table for byte shuffles.
+RUXA_AVX2 inline __m256i Row(const std::uint8_t* bytes) {
+  return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
+}
+
+// As AVX-512's, 32 candidates at a time. What a match becomes is blended into `put` at every
+// `start` byte of the block, candidate or not.
+RUXA_AVX2 inline PatternMatches MatchPatterns(const std::uint8_t* block, std::uint64_t candidates,
+                                              const PatternTable& t, std::uint8_t* put) {
+  const __m256i low = _mm256_set1_epi8(15), end = _mm256_set1_epi8(static_cast<char>(t.end));
+  std::uint64_t match = candidates, ends = 0;
+  for (int part = 0; part < 2; ++part) {
+    const std::uint8_t* const p = block + 32 * part;
+    const __m256i v = Load(p);
+    const __m256i slot = _mm256_xor_si256(
+        _mm256_shuffle_epi8(Row(t.first), And(Load(p + 1), low)), And(Load(p + 2), low));
+    __m256i agree = _mm256_set1_epi8(-1), want = _mm256_setzero_si256();
+    for (int j = 1; j < 8; ++j) {
+      const __m256i before = want;  // byte j - 1 of the pattern
+      want = _mm256_shuffle_epi8(Row(t.bytes[j]), slot);
+      __m256i same = _mm256_cmpeq_epi8(Load(p + j), want);
+      if (j >= 4) same = Or(same, _mm256_cmpeq_epi8(before, end));  // past the pattern's end
+      agree = And(agree, same);
+    }
+    match &= Bits(agree, part) | ~(std::uint64_t{0xFFFFFFFFu} << (32 * part));
+    ends |= Bits(_mm256_cmpeq_epi8(v, end), part);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(put + 32 * part),
+                        _mm256_blendv_epi8(Load(put + 32 * part),
+                                           _mm256_shuffle_epi8(Row(t.put), slot), Eq(v, static_cast<char>(t.start))));
+  }
+  // The `end` bytes of the seven bytes after the block.
+  const std::uint64_t rest_high =
+      ~std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(
+          _mm256_cmpeq_epi8(Load(block + 39), end))) >> 25};
+  const std::uint64_t rest_low = ~ends;
+  const std::uint64_t sum = rest_low + match;
+  PatternMatches found;
+  found.starts = match;
+  found.spans = sum ^ rest_low;
+  found.beyond = (rest_high + std::uint64_t{sum < match}) ^ rest_high;
+  return found;
+}
+
 /// The block kernels for the walk (see block_walk.h).
 struct Blocks {
+  // One candidate costs less matched alone, by the walk.
+  static constexpr int kMatchFrom = 2;
   static TagMasks Tags(const std::uint8_t* block) { return avx2::Tags(block); }
   static std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, std::size_t n) {
     return avx2::FindMarkup(b, i, n);
@@ -97,6 +142,10 @@ struct Blocks {
   static void Blend(std::uint8_t* to, const std::uint8_t* block, const std::uint8_t* bytes,
                     std::uint64_t mask) {
     avx2::Blend(to, block, bytes, mask);
+  }
+  static PatternMatches MatchPatterns(const std::uint8_t* block, std::uint64_t candidates,
+                                      const PatternTable& table, std::uint8_t* put) {
+    return avx2::MatchPatterns(block, candidates, table, put);
   }
 };
 

@@ -48,9 +48,48 @@ RUXA_AVX512 inline std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, 
   return FindMarkupPortable(b, i, n);
 }
 
+// 16 bytes, in each quarter of a vector: a table for byte shuffles.
+RUXA_AVX512 inline __m512i Row(const std::uint8_t* bytes) {
+  return _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
+}
+
+// Every candidate is compared with the pattern its slot holds, all 64 at once: the slot of each
+// byte is a 16-entry lookup, and so is each byte of its pattern. A candidate matches when its
+// bytes agree with the pattern's up to the pattern's `end`. The bytes of a match run from its
+// start to the first `end` after it, so adding the starts to the complement of the `end` bytes
+// carries from each start through its pattern.
+RUXA_AVX512 inline PatternMatches MatchPatterns(const std::uint8_t* block, std::uint64_t candidates,
+                                                const PatternTable& t, std::uint8_t* put) {
+  const __m512i low = _mm512_set1_epi8(15), end = _mm512_set1_epi8(static_cast<char>(t.end));
+  const __m512i v7 = Load(block + 7);
+  const __m512i slot = _mm512_xor_si512(
+      _mm512_shuffle_epi8(Row(t.first), _mm512_and_si512(Load(block + 1), low)),
+      _mm512_and_si512(Load(block + 2), low));
+  std::uint64_t match = candidates;
+  __m512i want = _mm512_setzero_si512();
+  for (int j = 1; j < 8; ++j) {
+    const __m512i before = want;  // byte j - 1 of the pattern
+    want = _mm512_shuffle_epi8(Row(t.bytes[j]), slot);
+    std::uint64_t agree = _mm512_cmpeq_epi8_mask(j == 7 ? v7 : Load(block + j), want);
+    if (j >= 4) agree |= _mm512_cmpeq_epi8_mask(before, end);  // past the pattern's end
+    match &= agree;
+  }
+  _mm512_mask_storeu_epi8(put, candidates, _mm512_shuffle_epi8(Row(t.put), slot));
+  // The bytes of the block and of the seven after it that are not `end`.
+  const std::uint64_t rest_low = ~_mm512_cmpeq_epi8_mask(Load(block), end);
+  const std::uint64_t rest_high = ~(_mm512_cmpeq_epi8_mask(v7, end) >> 57);
+  const std::uint64_t sum = rest_low + match;
+  PatternMatches found;
+  found.starts = match;
+  found.spans = sum ^ rest_low;
+  found.beyond = (rest_high + std::uint64_t{sum < match}) ^ rest_high;
+  return found;
+}
+
 /// The block kernels for the walk (see block_walk.h). Compression goes through the table: in
 /// one instruction where the processor has VBMI2, else by AVX2's shuffle table.
 struct Blocks {
+  static constexpr int kMatchFrom = 1;
   const Kernels& table;
   static TagMasks Tags(const std::uint8_t* block) { return avx512::Tags(block); }
   static std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, std::size_t n) {
@@ -62,6 +101,10 @@ struct Blocks {
   static void Blend(std::uint8_t* to, const std::uint8_t* block, const std::uint8_t* bytes,
                     std::uint64_t mask) {
     avx512::Blend(to, block, bytes, mask);
+  }
+  static PatternMatches MatchPatterns(const std::uint8_t* block, std::uint64_t candidates,
+                                      const PatternTable& table, std::uint8_t* put) {
+    return avx512::MatchPatterns(block, candidates, table, put);
   }
 };
 

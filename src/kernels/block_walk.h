@@ -8,7 +8,13 @@
 // instruction set instead: `WithBlockKernels` hands the caller's walk a `Blocks` object of the
 // active instruction set, whose members it calls as it would the table's entries of the same
 // meaning:
-//   Tags(block), FindMarkup(b, i, n), Blend(to, block, bytes, mask), Compress(to, block, keep).
+//   Tags(block), FindMarkup(b, i, n), Blend(to, block, bytes, mask), Compress(to, block, keep),
+// and, where `kMatchFrom` is not zero, MatchPatterns(block, candidates, table, put): the
+// patterns (entities) at the candidates of a block, all at once, each candidate's replacement
+// byte written to put[k] (AVX2 writes it at every `start` byte of the block); the walk uses it
+// from that many candidates in a block on (1 or 2). The others (SSE2, which has no byte
+// shuffle, plain C++, NEON) leave the entities to the walk, one candidate at a time, as AVX2
+// does a single candidate.
 // The AVX2 and AVX-512 walks are compiled for their instruction set, with BMI1 and BMI2 (every
 // processor with either has them), with everything they call inlined; the SSE2 walk is the
 // baseline build's, left to the compiler's choices (forcing everything inline made it slower).
@@ -28,6 +34,7 @@ namespace ruxa {
 
 /// The block kernels of a table, called through it.
 struct TableBlocks {
+  static constexpr int kMatchFrom = 0;  // no vector matcher: entities one at a time
   const Kernels& table;
   TagMasks Tags(const std::uint8_t* block) const { return table.tags(block); }
   std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, std::size_t n) const {

@@ -39,6 +39,28 @@ struct TagMasks {
   std::uint64_t unusual = 0;
 };
 
+/// Up to 16 short patterns (the HTML entities) that the batch-mode fast path looks for at given
+/// positions of a block. Each pattern is 4 to 8 bytes long, starts with `start` and ends in
+/// `end`, which it holds nowhere else. A position k is compared with one pattern only, the one
+/// in slot
+///   first[b[k + 1] & 15] ^ (b[k + 2] & 15),
+/// by every byte but its first (the caller picks positions that hold `start`), up to its `end`.
+/// A slot left empty holds bytes 1 and 2 that hash to another slot, so that nothing matches it.
+struct PatternTable {
+  std::uint8_t first[16];
+  std::uint8_t bytes[8][16];  // byte j of each slot's pattern, `end` past its end
+  std::uint8_t put[16];       // what a match becomes
+  std::uint8_t start, end;
+};
+
+/// The patterns of a `PatternTable` found in one block: where they start, all their bytes in
+/// the block, and those in the next block (bit 0 for its first byte), where the last may run.
+struct PatternMatches {
+  std::uint64_t starts = 0;
+  std::uint64_t spans = 0;
+  std::uint64_t beyond = 0;
+};
+
 /// The kernels of one instruction set.
 struct Kernels {
   VectorKernel kind;

@@ -62,6 +62,7 @@ RUXA_SSE2 inline std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, st
 /// The block kernels for the walk (see block_walk.h). Compression has no SSE2 form: no byte
 /// shuffle.
 struct Blocks {
+  static constexpr int kMatchFrom = 0;
   static TagMasks Tags(const std::uint8_t* block) { return sse2::Tags(block); }
   static std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, std::size_t n) {
     return sse2::FindMarkup(b, i, n);
