@@ -12,7 +12,8 @@
 #   document         one generated 100 MB document, layout 'D'
 #   3000 pages       3000 real pages, in a folder on disk and in a folder on tmpfs
 # and, for each kernel, the conversion alone of each single file, in memory.
-# The commands of a job run in turn, round after round, and each reports its median.
+# The commands of a job run in turn, round after round; each reports its median, and its ratio
+# to the floor and to the copy as the median of the ratios within each round.
 # Usage: bash bench/run.sh [rounds] [KERNEL...]   (default 9 rounds, every kernel; inputs go to
 #        build/bench/ and /dev/shm/)
 set -euo pipefail
@@ -75,8 +76,11 @@ now() { date +%s%N; }
 # race NAME PREPARE COMMAND...: one contender; `prepare` runs untimed before each of its runs.
 names=() prepares=() commands=()
 race() { names+=("$1"); prepares+=("$2"); commands+=("$3"); }
-# run_races: the contenders in turn, `rounds` times; then each one's median in milliseconds.
-declare -A median
+# run_races: the contenders in turn, `rounds` times; then each one's median in milliseconds,
+# and the median over the rounds of its time divided by each other contender's in the same round
+# (`against[NAME/OTHER]`): the machine's speed drifts from round to round, and a ratio taken
+# within a round leaves that drift out.
+declare -A median against
 run_races() {
   local -A times=()
   for ((r = 0; r < rounds; r++)); do
@@ -91,15 +95,22 @@ run_races() {
   for i in "${!names[@]}"; do
     median[${names[$i]}]=$(tr ' ' '\n' <<<"${times[$i]}" | sed '/^$/d' | sort -n |
       sed -n "$(( (rounds + 1) / 2 ))p" | awk '{ printf "%.1f", $1 / 10 }')
+    for j in "${!names[@]}"; do
+      against[${names[$i]}/${names[$j]}]=$(
+        paste -d ' ' <(tr ' ' '\n' <<<"${times[$i]}" | sed '/^$/d') \
+          <(tr ' ' '\n' <<<"${times[$j]}" | sed '/^$/d') |
+          awk '{ printf "%.4f\n", ($2 > 0 ? $1 / $2 : 0) }' | sort -n |
+          sed -n "$(( (rounds + 1) / 2 ))p" | awk '{ printf "%.2f", $1 }')
+    done
   done
   names=() prepares=() commands=()
 }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
-report() {  # JOB TOOL FLOOR COPY COPY_NAME PEAK_KB LARGEST_INPUT
+# One line of the report; the ratios are those within a round (see run_races).
+report() {  # JOB KERNEL COPY_NAME PEAK_KB LARGEST_INPUT
   printf '%-28s %8s ms   floor %8s ms  %5s x   %-4s %8s ms  %5s x   memory: input + %s MiB\n' \
-    "$1" "$2" "$3" "$(ratio "$2" "$3")" "$5" "$4" "$(ratio "$2" "$4")" \
-    "$(awk -v k="$6" -v b="$7" 'BEGIN { printf "%.1f", (k * 1024 - b) / 1048576 }')"
+    "$1, $2" "${median[$2]}" "${median[floor]}" "${against[$2/floor]}" "$3" "${median[$3]}" \
+    "${against[$2/$3]}" "$(awk -v k="$4" -v b="$5" 'BEGIN { printf "%.1f", (k * 1024 - b) / 1048576 }')"
 }
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
@@ -120,7 +131,7 @@ single_job() {  # NAME PROGRAM FOLDER INPUT OUTPUT
   run_races
   rm -f "$folder/floor.out" "$folder/copy.out"
   for k in "${kernels[@]}"; do
-    report "$name, ${k#*:}" "${median[${k#*:}]}" "${median[floor]}" "${median[cp]}" cp \
+    report "$name" "${k#*:}" cp \
       "$(cd "$folder" && peak_kb "$work/../bench-${k#*:}/$program")" "$(stat -c %s "$folder/$input")"
   done
 }
@@ -149,7 +160,7 @@ folder_job() {  # NAME FOLDER
   run_races
   rm -rf "$folder"/*.flr "$folder-copy"
   for k in "${kernels[@]}"; do
-    report "$name, ${k#*:}" "${median[${k#*:}]}" "${median[floor]}" "${median[tar]}" tar \
+    report "$name" "${k#*:}" tar \
       "$(cd "$folder" && peak_kb "$work/../bench-${k#*:}/html2Ruxa")" \
       "$(ls -S "$folder"/*.htm | head -1 | xargs stat -c %s)"
   done
