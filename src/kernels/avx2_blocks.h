@@ -111,9 +111,10 @@ RUXA_AVX2 inline PatternMatches MatchPatterns(const std::uint8_t* block, std::ui
     }
     match &= Bits(agree, part) | ~(std::uint64_t{0xFFFFFFFFu} << (32 * part));
     ends |= Bits(_mm256_cmpeq_epi8(v, end), part);
+    const __m256i becomes = _mm256_shuffle_epi8(Row(t.put), slot);
+    const __m256i starts = Eq(v, static_cast<char>(t.start));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(put + 32 * part),
-                        _mm256_blendv_epi8(Load(put + 32 * part),
-                                           _mm256_shuffle_epi8(Row(t.put), slot), Eq(v, static_cast<char>(t.start))));
+                        _mm256_blendv_epi8(Load(put + 32 * part), becomes, starts));
   }
   // The `end` bytes of the seven bytes after the block.
   const std::uint64_t rest_high =

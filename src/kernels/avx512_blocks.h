@@ -48,9 +48,11 @@ RUXA_AVX512 inline std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, 
   return FindMarkupPortable(b, i, n);
 }
 
-// 16 bytes, in each quarter of a vector: a table for byte shuffles.
+// 16 bytes, in each quarter of a vector: a table for byte shuffles. (The form with a mask, as
+// GCC 12's unmasked one warns of an uninitialized value inside its header.)
 RUXA_AVX512 inline __m512i Row(const std::uint8_t* bytes) {
-  return _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
+  const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  return _mm512_maskz_broadcast_i32x4(0xFFFF, row);
 }
 
 // Every candidate is compared with the pattern its slot holds, all 64 at once: the slot of each
