@@ -116,17 +116,11 @@ RUXA_AVX2 inline PatternMatches MatchPatterns(const std::uint8_t* block, std::ui
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(put + 32 * part),
                         _mm256_blendv_epi8(Load(put + 32 * part), becomes, starts));
   }
-  // The `end` bytes of the seven bytes after the block.
-  const std::uint64_t rest_high =
-      ~std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(
-          _mm256_cmpeq_epi8(Load(block + 39), end))) >> 25};
-  const std::uint64_t rest_low = ~ends;
-  const std::uint64_t sum = rest_low + match;
-  PatternMatches found;
-  found.starts = match;
-  found.spans = sum ^ rest_low;
-  found.beyond = (rest_high + std::uint64_t{sum < match}) ^ rest_high;
-  return found;
+  // The `end` bytes of the seven bytes after the block: the last seven of the 32 from byte 39.
+  const auto after = static_cast<std::uint32_t>(
+      _mm256_movemask_epi8(_mm256_cmpeq_epi8(Load(block + 39), end)));
+  const std::uint64_t ends_after = after >> 25;
+  return MatchesUpToEnd(match, ends, ends_after);
 }
 
 /// The block kernels for the walk (see block_walk.h).

@@ -57,9 +57,7 @@ RUXA_AVX512 inline __m512i Row(const std::uint8_t* bytes) {
 
 // Every candidate is compared with the pattern its slot holds, all 64 at once: the slot of each
 // byte is a 16-entry lookup, and so is each byte of its pattern. A candidate matches when its
-// bytes agree with the pattern's up to the pattern's `end`. The bytes of a match run from its
-// start to the first `end` after it, so adding the starts to the complement of the `end` bytes
-// carries from each start through its pattern.
+// bytes agree with the pattern's up to the pattern's `end`.
 RUXA_AVX512 inline PatternMatches MatchPatterns(const std::uint8_t* block, std::uint64_t candidates,
                                                 const PatternTable& t, std::uint8_t* put) {
   const __m512i low = _mm512_set1_epi8(15), end = _mm512_set1_epi8(static_cast<char>(t.end));
@@ -77,15 +75,9 @@ RUXA_AVX512 inline PatternMatches MatchPatterns(const std::uint8_t* block, std::
     match &= agree;
   }
   _mm512_mask_storeu_epi8(put, candidates, _mm512_shuffle_epi8(Row(t.put), slot));
-  // The bytes of the block and of the seven after it that are not `end`.
-  const std::uint64_t rest_low = ~_mm512_cmpeq_epi8_mask(Load(block), end);
-  const std::uint64_t rest_high = ~(_mm512_cmpeq_epi8_mask(v7, end) >> 57);
-  const std::uint64_t sum = rest_low + match;
-  PatternMatches found;
-  found.starts = match;
-  found.spans = sum ^ rest_low;
-  found.beyond = (rest_high + std::uint64_t{sum < match}) ^ rest_high;
-  return found;
+  // The `end` bytes of the block, and of the seven after it (the last seven from byte 7).
+  return MatchesUpToEnd(match, _mm512_cmpeq_epi8_mask(Load(block), end),
+                        _mm512_cmpeq_epi8_mask(v7, end) >> 57);
 }
 
 /// The block kernels for the walk (see block_walk.h). Compression goes through the table: in

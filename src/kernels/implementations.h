@@ -20,6 +20,22 @@ std::size_t FindEitherPortable(const std::uint8_t* b, std::size_t i, std::size_t
 std::size_t SkipZerosPortable(const std::uint8_t* b, std::size_t i, std::size_t n);
 std::size_t CompactNonZeroPortable(std::uint8_t* to, const std::uint8_t* from, std::size_t size);
 
+/// The patterns of a `PatternTable` found in a block, from the positions where they start and
+/// where its `end` bytes lie: `ends` in the block, `ends_after` in the seven bytes after it (bit
+/// 0 for the first). A match runs from its start to the first `end` after it, so adding the
+/// starts to the complement of the `end` bytes carries from each start through its pattern, and
+/// out of the block into the next where it runs on.
+inline PatternMatches MatchesUpToEnd(std::uint64_t starts, std::uint64_t ends,
+                                     std::uint64_t ends_after) {
+  const std::uint64_t rest = ~ends, rest_after = ~ends_after;
+  const std::uint64_t sum = rest + starts;
+  PatternMatches found;
+  found.starts = starts;
+  found.spans = sum ^ rest;
+  found.beyond = (rest_after + std::uint64_t{sum < starts}) ^ rest_after;
+  return found;
+}
+
 #if defined(RUXA_X86)
 /// 16 bytes per instruction; every x86-64 processor has it.
 extern const Kernels kSse2;
