@@ -134,14 +134,17 @@ InputMemory::~InputMemory() {
   if (data_ != nullptr) ::munmap(data_, capacity_);
 }
 
-// Input memory is mapped directly rather than taken from the heap, and large buffers ask for
-// huge pages: faulting in hundreds of megabytes four kilobytes at a time costs more than reading
-// them.
+// Input memory is mapped directly rather than taken from the heap, in whole huge pages of 2 MiB
+// (at least one), and asks for them to be huge. A page faulted in costs far more than the bytes
+// read into it, and more again where the page was faulted in by the read and is first touched
+// afterwards by the converter (several microseconds each on a virtual machine): a batch of small
+// pages then reads them all into the same one or two huge pages, and a large file faults in
+// 512 times fewer pages.
 bool InputMemory::Reserve(std::size_t size, std::size_t keep) {
   if (size <= capacity_ && data_ != nullptr) return true;
-  constexpr std::size_t kPage = 4096;
-  if (size > SIZE_MAX - kPage) return false;
-  const std::size_t mapped = std::max(kPage, (size + kPage - 1) / kPage * kPage);
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  if (size > SIZE_MAX - kHugePage) return false;
+  const std::size_t mapped = std::max(kHugePage, (size + kHugePage - 1) / kHugePage * kHugePage);
   void* p = MAP_FAILED;
 #if defined(__linux__)
   if (data_ != nullptr && keep > 0) p = ::mremap(data_, capacity_, mapped, MREMAP_MAYMOVE);
@@ -155,7 +158,7 @@ bool InputMemory::Reserve(std::size_t size, std::size_t keep) {
     }
   }
 #if defined(MADV_HUGEPAGE)
-  if (mapped >= (std::size_t{2} << 20)) ::madvise(p, mapped, MADV_HUGEPAGE);  // only a hint
+  ::madvise(p, mapped, MADV_HUGEPAGE);  // only a hint
 #endif
   data_ = static_cast<std::uint8_t*>(p);
   capacity_ = mapped;

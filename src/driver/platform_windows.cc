@@ -217,11 +217,13 @@ InputMemory::~InputMemory() {
   if (data_ != nullptr) ::VirtualFree(data_, 0, MEM_RELEASE);
 }
 
+// In steps of 2 MiB (at least one): a batch of small pages reads them all into the same memory,
+// its pages committed once, rather than into fresh memory whenever a larger page comes.
 bool InputMemory::Reserve(std::size_t size, std::size_t keep) {
   if (size <= capacity_ && data_ != nullptr) return true;
-  constexpr std::size_t kPage = 4096;
-  if (size > SIZE_MAX - kPage) return false;
-  const std::size_t capacity = std::max(kPage, (size + kPage - 1) / kPage * kPage);
+  constexpr std::size_t kStep = std::size_t{2} << 20;
+  if (size > SIZE_MAX - kStep) return false;
+  const std::size_t capacity = std::max(kStep, (size + kStep - 1) / kStep * kStep);
   void* p = ::VirtualAlloc(nullptr, capacity, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
   if (p == nullptr) return false;
   if (data_ != nullptr) {
