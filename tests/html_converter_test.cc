@@ -96,6 +96,7 @@ std::vector<std::string> Pages(int count, std::size_t size) {
                                  "</br>",
                                  "<br/>",
                                  "<br />",
+                                 "<br x><br/ ></bra><br >",  // changed line-break tags
                                  "<head>",
                                  "<title>t</title>",
                                  "</head>",

@@ -166,6 +166,7 @@ const std::array<Slot, 8> kBreakSlots = [] {
 // and those in the next block, which the last of them may run into.
 struct Spans {
   std::uint64_t starts = 0, spans = 0, beyond = 0;
+  static Spans Of(const PatternMatches& found) { return {found.starts, found.spans, found.beyond}; }
   void Add(std::size_t k, const Slot& slot, bool found) {  // k < 64
     const std::uint64_t span = slot.span & (0 - std::uint64_t{found});
     starts |= std::uint64_t{found} << k;
@@ -544,17 +545,27 @@ void HtmlConverter::WriteText(const Kernels& kernels, const Blocks& blocks,
       std::uint64_t heads = 0;
       // What the text gets where an escape or an entity starts; then the block with them.
       std::uint8_t put[64 + 1];
-      for (std::uint64_t u = m.unusual & open; u != 0; u &= u - 1) {
-        const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(u));
-        const std::uint8_t* const at = b + base + k;
-        std::uint64_t eight;
-        std::memcpy(&eight, at, 8);
-        const Slot& slot = kBreakSlots[BreakHash(at[3])];
-        const bool found = slot.word.At(eight);
-        breaks.Add(k, slot, found);
-        heads |= std::uint64_t{!found && at[1] == 'h'} << k;
-        put[k] = kBreakEscape[0];
-        put[k + 1] = kBreakEscape[1];
+      const std::uint64_t candidates = m.unusual & open;
+      if constexpr (Blocks::kMatchBreaks) {  // all at once
+        if (candidates != 0) {
+          const BreakMatches found =
+              blocks.MatchBreaks(b + base, candidates, m.close, kBreakEscape.data(), put);
+          breaks = Spans::Of(found.tags);
+          heads = found.heads;
+        }
+      } else {  // one at a time
+        for (std::uint64_t u = candidates; u != 0; u &= u - 1) {
+          const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(u));
+          const std::uint8_t* const at = b + base + k;
+          std::uint64_t eight;
+          std::memcpy(&eight, at, 8);
+          const Slot& slot = kBreakSlots[BreakHash(at[3])];
+          const bool found = slot.word.At(eight);
+          breaks.Add(k, slot, found);
+          heads |= std::uint64_t{!found && at[1] == 'h'} << k;
+          put[k] = kBreakEscape[0];
+          put[k + 1] = kBreakEscape[1];
+        }
       }
       if ((heads | (breaks.starts >> 63)) != 0) break;  // or an escape's 'n' in the next block
       open &= ~breaks.spans;
@@ -601,11 +612,7 @@ void HtmlConverter::WriteText(const Kernels& kernels, const Blocks& blocks,
       if constexpr (Blocks::kMatchFrom > 0) {
         static_assert(Blocks::kMatchFrom <= 2);
         if ((Blocks::kMatchFrom == 1 ? one_by_one : one_by_one & (one_by_one - 1)) != 0) {
-          const PatternMatches found =
-              blocks.MatchPatterns(b + base, one_by_one, kEntityTable, put);
-          entities.starts = found.starts;
-          entities.spans = found.spans;
-          entities.beyond = found.beyond;
+          entities = Spans::Of(blocks.MatchPatterns(b + base, one_by_one, kEntityTable, put));
           one_by_one = 0;
         }
       }

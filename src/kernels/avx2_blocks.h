@@ -123,6 +123,35 @@ RUXA_AVX2 inline PatternMatches MatchPatterns(const std::uint8_t* block, std::ui
   return MatchesUpToEnd(match, ends, ends_after);
 }
 
+// The line-break tags among the candidates (see `BreakMatches`), told by the five bytes after
+// each: "br" then ">", "/>" or " />", or "/br>". `closes` are the block's '>' bytes. The escape
+// a tag becomes is written to `put`: its first byte at every '<' of the block, its second after.
+RUXA_AVX2 inline BreakMatches MatchBreaks(const std::uint8_t* block, std::uint64_t candidates,
+                                          std::uint64_t closes, const char* escape,
+                                          std::uint8_t* put) {
+  std::uint64_t tags = 0, heads = 0, ends_after = 0;
+  for (int part = 0; part < 2; ++part) {
+    const std::uint8_t* const p = block + 32 * part;
+    const __m256i n1 = Load(p + 1), n2 = Load(p + 2), n3 = Load(p + 3);
+    const __m256i n4 = Load(p + 4), n5 = Load(p + 5);
+    const __m256i end4 = Eq(n4, '>'), end5 = Eq(n5, '>');
+    const __m256i br_end =
+        Or(Eq(n3, '>'), Or(And(Eq(n3, '/'), end4), And(Eq(n3, ' '), And(Eq(n4, '/'), end5))));
+    const __m256i tag = Or(And(And(Eq(n1, 'b'), Eq(n2, 'r')), br_end),
+                           And(And(Eq(n1, '/'), Eq(n2, 'b')), And(Eq(n3, 'r'), end4)));
+    tags |= Bits(tag, part);
+    heads |= Bits(And(Eq(n1, 'h'), Eq(n2, 'e')), part);
+    // The '>' bytes of the five after the block, where a tag on its last bytes ends: the last
+    // five of the 32 from byte 37.
+    if (part == 1) ends_after = static_cast<std::uint32_t>(_mm256_movemask_epi8(end5)) >> 27;
+    __m256i bytes = _mm256_blendv_epi8(Load(put + 32 * part), _mm256_set1_epi8(escape[1]),
+                                       Eq(Load(p - 1), '<'));
+    bytes = _mm256_blendv_epi8(bytes, _mm256_set1_epi8(escape[0]), Eq(Load(p), '<'));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(put + 32 * part), bytes);
+  }
+  return {MatchesUpToEnd(tags & candidates, closes, ends_after), heads & candidates};
+}
+
 /// The block kernels for the walk (see block_walk.h).
 struct Blocks {
   // One candidate costs less matched alone, by the walk.
@@ -141,6 +170,11 @@ struct Blocks {
   static PatternMatches MatchPatterns(const std::uint8_t* block, std::uint64_t candidates,
                                       const PatternTable& table, std::uint8_t* put) {
     return avx2::MatchPatterns(block, candidates, table, put);
+  }
+  static constexpr bool kMatchBreaks = true;
+  static BreakMatches MatchBreaks(const std::uint8_t* block, std::uint64_t candidates,
+                                  std::uint64_t closes, const char* escape, std::uint8_t* put) {
+    return avx2::MatchBreaks(block, candidates, closes, escape, put);
   }
 };
 

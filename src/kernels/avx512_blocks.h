@@ -80,6 +80,24 @@ RUXA_AVX512 inline PatternMatches MatchPatterns(const std::uint8_t* block, std::
                         _mm512_cmpeq_epi8_mask(v7, end) >> 57);
 }
 
+// As AVX2's, all 64 bytes at once; the escape is stored at the candidates only.
+RUXA_AVX512 inline BreakMatches MatchBreaks(const std::uint8_t* block, std::uint64_t candidates,
+                                            std::uint64_t closes, const char* escape,
+                                            std::uint8_t* put) {
+  const __m512i n1 = Load(block + 1), n2 = Load(block + 2), n3 = Load(block + 3);
+  const __m512i n4 = Load(block + 4), n5 = Load(block + 5);
+  const std::uint64_t end4 = Eq(n4, '>'), end5 = Eq(n5, '>');
+  const std::uint64_t br_end =
+      Eq(n3, '>') | (Eq(n3, '/') & end4) | (Eq(n3, ' ') & Eq(n4, '/') & end5);
+  const std::uint64_t tags = (Eq(n1, 'b') & Eq(n2, 'r') & br_end) |
+                             (Eq(n1, '/') & Eq(n2, 'b') & Eq(n3, 'r') & end4);
+  _mm512_mask_storeu_epi8(put, candidates, _mm512_set1_epi8(escape[0]));
+  _mm512_mask_storeu_epi8(put + 1, candidates, _mm512_set1_epi8(escape[1]));
+  // The '>' bytes of the five after the block: the last five from byte 5.
+  return {MatchesUpToEnd(tags & candidates, closes, end5 >> 59),
+          Eq(n1, 'h') & Eq(n2, 'e') & candidates};
+}
+
 /// The block kernels for the walk (see block_walk.h). Compression goes through the table: in
 /// one instruction where the processor has VBMI2, else by AVX2's shuffle table.
 struct Blocks {
@@ -99,6 +117,11 @@ struct Blocks {
   static PatternMatches MatchPatterns(const std::uint8_t* block, std::uint64_t candidates,
                                       const PatternTable& table, std::uint8_t* put) {
     return avx512::MatchPatterns(block, candidates, table, put);
+  }
+  static constexpr bool kMatchBreaks = true;
+  static BreakMatches MatchBreaks(const std::uint8_t* block, std::uint64_t candidates,
+                                  std::uint64_t closes, const char* escape, std::uint8_t* put) {
+    return avx512::MatchBreaks(block, candidates, closes, escape, put);
   }
 };
 

@@ -14,7 +14,9 @@
 // byte written to put[k] (AVX2 writes it at every `start` byte of the block); the walk uses it
 // from that many candidates in a block on (1 or 2). The others (SSE2, which has no byte
 // shuffle, plain C++, NEON) leave the entities to the walk, one candidate at a time, as AVX2
-// does a single candidate.
+// does a single candidate. Where `kMatchBreaks` is true (AVX2, AVX-512), MatchBreaks(block,
+// candidates, closes, escape, put) settles the line-break tags and heads among a block's flagged
+// '<' bytes at once; the others look at each flagged '<' in turn.
 // The AVX2 and AVX-512 walks are compiled for their instruction set, with BMI1 and BMI2 (every
 // processor with either has them), with everything they call inlined; the SSE2 walk is the
 // baseline build's, left to the compiler's choices (forcing everything inline made it slower).
@@ -35,6 +37,7 @@ namespace ruxa {
 /// The block kernels of a table, called through it.
 struct TableBlocks {
   static constexpr int kMatchFrom = 0;  // no vector matcher: entities one at a time
+  static constexpr bool kMatchBreaks = false;  // line-break tags one at a time
   const Kernels& table;
   TagMasks Tags(const std::uint8_t* block) const { return table.tags(block); }
   std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, std::size_t n) const {

@@ -61,6 +61,14 @@ struct PatternMatches {
   std::uint64_t beyond = 0;
 };
 
+/// The line-break tags of a block, "<br>", "<br/>", "<br />" and "</br>", found all at once
+/// among candidate '<' bytes: `tags` runs from each tag's '<' to its '>', the only one it holds;
+/// `heads` are the candidates that open "<he".
+struct BreakMatches {
+  PatternMatches tags;
+  std::uint64_t heads = 0;
+};
+
 /// The kernels of one instruction set.
 struct Kernels {
   VectorKernel kind;

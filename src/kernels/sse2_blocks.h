@@ -63,6 +63,7 @@ RUXA_SSE2 inline std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, st
 /// shuffle.
 struct Blocks {
   static constexpr int kMatchFrom = 0;
+  static constexpr bool kMatchBreaks = false;  // at 16 bytes a step, the loop costs less
   static TagMasks Tags(const std::uint8_t* block) { return sse2::Tags(block); }
   static std::size_t FindMarkup(const std::uint8_t* b, std::size_t i, std::size_t n) {
     return sse2::FindMarkup(b, i, n);
