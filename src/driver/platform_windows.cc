@@ -138,18 +138,20 @@ bool WriteText(HANDLE handle, const std::uint8_t* data, std::size_t size) {
   return WriteRaw(handle, staged, used);
 }
 
-// The temporary file being written; a console interrupt removes it before the process ends.
-CRITICAL_SECTION g_temporary_lock;
+// The temporary file being written; a console interrupt removes it before the process ends. The
+// lock needs no setting up, so that an output can be created before StartProcess too (the name
+// is then simply not kept).
+SRWLOCK g_temporary_lock = SRWLOCK_INIT;
 std::wstring* g_temporary = nullptr;
 
 void SetTemporary(const std::wstring& name) {
-  ::EnterCriticalSection(&g_temporary_lock);
+  ::AcquireSRWLockExclusive(&g_temporary_lock);
   if (g_temporary != nullptr) *g_temporary = name;
-  ::LeaveCriticalSection(&g_temporary_lock);
+  ::ReleaseSRWLockExclusive(&g_temporary_lock);
 }
 
 BOOL WINAPI RemoveTemporaryOnInterrupt(DWORD) {
-  ::EnterCriticalSection(&g_temporary_lock);
+  ::AcquireSRWLockExclusive(&g_temporary_lock);
   // The file is open with delete sharing, so it goes as soon as the process ends.
   if (g_temporary != nullptr && !g_temporary->empty()) ::DeleteFileW(g_temporary->c_str());
   return FALSE;  // then the default handler ends the process (lock and all)
@@ -456,8 +458,10 @@ bool ListCurrentFolder(std::vector<std::string>& names, Reason& why) {
 }
 
 void StartProcess() {
-  ::InitializeCriticalSection(&g_temporary_lock);
-  g_temporary = new std::wstring;  // lives as long as the process
+  std::wstring* const temporary = new std::wstring;  // lives as long as the process
+  ::AcquireSRWLockExclusive(&g_temporary_lock);
+  g_temporary = temporary;
+  ::ReleaseSRWLockExclusive(&g_temporary_lock);
   ::SetConsoleCtrlHandler(RemoveTemporaryOnInterrupt, TRUE);
 }
 
