@@ -8,6 +8,7 @@
 #include "driver/load_write_thread.h"
 #include "driver/name_rules.h"
 #include "driver/platform.h"
+#include "driver/read_ahead.h"
 
 #ifndef RUXA_VERSION
 #define RUXA_VERSION "unknown"
@@ -132,15 +133,47 @@ class Driver {
       }
     }
     std::sort(listed_outputs_.begin(), listed_outputs_.end());
+    std::vector<std::string> ahead;
+    for (const std::string& name : names) {
+      if (profile_.matches_name(name, platform::kNameUnits) && ReadsAhead(name)) {
+        ahead.push_back(name);
+      }
+    }
+    if (ahead.size() >= 2) read_ahead_.emplace(std::move(ahead));
+    int status = kExitOk;
     for (const std::string& name : names) {
       const std::string shown = platform::ConsoleName(name);
       console_.Write("FICHIER: " + std::to_string(shown.size()) + " ");
       console_.Write(shown);
       console_.Put('\n');
       if (!profile_.matches_name(name, platform::kNameUnits)) continue;
-      if (ConvertEntry(name) == FileResult::Failed) return kExitFailure;
+      if (ConvertEntry(name) == FileResult::Failed) {
+        status = kExitFailure;
+        break;
+      }
     }
-    return kExitOk;
+    read_ahead_.reset();
+    return status;
+  }
+
+  // Whether a batch entry that fits the name rule may be read ahead, before the outputs of the
+  // entries listed before it are written. Not when it is converted onto itself (it is skipped
+  // unread), nor when its name may be another spelling of an output's name (an output's name
+  // ends in the extension; the system may ignore the case of its letters, or, on Windows,
+  // dots and spaces after it): such an entry may be one of those outputs, and is read when its
+  // turn comes, after they are written.
+  bool ReadsAhead(const std::string& name) const {
+    if (DeriveOutputName(name, profile_.output_extension, platform::kNameUnits) == name) {
+      return false;
+    }
+    std::string_view trimmed = name;
+    while (!trimmed.empty() && (trimmed.back() == '.' || trimmed.back() == ' ')) {
+      trimmed.remove_suffix(1);
+    }
+    const std::string_view extension = profile_.output_extension;
+    return trimmed.size() < extension.size() ||
+           FoldAscii(std::string(trimmed.substr(trimmed.size() - extension.size()))) !=
+               FoldAscii(std::string(extension));
   }
 
   // Converts one folder entry that fits the name rule. Entries that would be converted onto
@@ -150,6 +183,16 @@ class Driver {
     const std::string output =
         DeriveOutputName(name, profile_.output_extension, platform::kNameUnits);
     if (output == name) return FileResult::Skipped;
+    if (read_ahead_ && ReadsAhead(name)) {
+      const ReadAhead::File file = read_ahead_->Next();
+      if (file.state == ReadAhead::State::NotRegular) return FileResult::Skipped;
+      if (file.state == ReadAhead::State::Loaded) {
+        const FileResult result =
+            ConvertBytes(nullptr, file.info.id, file.data, file.size, name, output, RunMode::Batch);
+        if (wrote_existing_file_) read_ahead_.reset();
+        return result;
+      }
+    }
     platform::InputFile in;
     platform::FileInfo info;
     platform::Reason why;
@@ -158,7 +201,9 @@ class Driver {
       return FailFile(kInvalidFileName, "cannot open " + Quoted(name) + ": " + why);
     }
     if (info.kind != platform::FileKind::Regular) return FileResult::Skipped;
-    return Convert(in, info, name, output, RunMode::Batch);
+    const FileResult result = Convert(in, info, name, output, RunMode::Batch);
+    if (wrote_existing_file_) read_ahead_.reset();
+    return result;
   }
 
   // One input into one output. A small input is loaded whole before the output is created; a
@@ -170,17 +215,28 @@ class Driver {
                             info.size >= kBackgroundLoadSize && info.size <= SIZE_MAX / 2;
     std::size_t size = 0;
     if (!Prepare(in, info, background, input, size)) return FileResult::Failed;
+    return ConvertBytes(background ? &in : nullptr, info.id, memory_.data(), size, input, output,
+                        mode);
+  }
 
+  // Converts the `size` bytes at `data`, of the file `id`, into `output`; with `loading`, they
+  // are still being read from that file.
+  FileResult ConvertBytes(platform::InputFile* loading, const platform::FileId& id,
+                          std::uint8_t* data, std::size_t size, const std::string& input,
+                          const std::string& output, RunMode mode) {
     platform::OutputFile out;
-    if (const std::optional<FileResult> refused = CreateOutput(out, output, info.id, mode)) {
+    if (const std::optional<FileResult> refused = CreateOutput(out, output, id, mode)) {
       return *refused;
     }
+    // Written into a file that exists, the output may be another name (a hard link) of an entry
+    // read ahead: the entries after this one are then read in their turn.
+    wrote_existing_file_ = wrote_existing_file_ || out.WritesExistingFile();
     console_.Write(profile_.banner);
     console_.Write("Size: " + std::to_string(size) + " \n");
 
-    SourceBuffer source{memory_.data(), size};
+    SourceBuffer source{data, size};
     std::optional<LoadWriteThread> load;
-    if (background) source.loading = &load.emplace(in, memory_.data(), size, out);
+    if (loading) source.loading = &load.emplace(*loading, data, size, out);
     file_stream_.Attach(out, load ? &*load : nullptr);
     const ConvertOutcome outcome = profile_.convert(source, file_stream_, console_, mode);
     return Complete(out, load, outcome, input, output);
@@ -303,6 +359,8 @@ class Driver {
   // Console writes are never checked: if standard output goes away, the files are still written.
   ConsoleStream console_;
   platform::InputMemory memory_;  // one input at a time, reused across a batch
+  std::optional<ReadAhead> read_ahead_;  // a batch's small files, read on a second thread
+  bool wrote_existing_file_ = false;
   OutputFileStream file_stream_;
   bool rejected_ = false;
   // A batch's folder entries that end in the output extension, by FoldAscii, sorted.

@@ -76,7 +76,9 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
 
   /// Opens `path`. With `nonblocking`, opening or reading a FIFO never waits for a writer.
-  bool Open(const std::string& path, bool nonblocking, Reason& why);
+  /// Without `follow_links`, a symbolic link at `path` is not followed: it fails to open, or
+  /// opens as itself and is described as a link.
+  bool Open(const std::string& path, bool nonblocking, Reason& why, bool follow_links = true);
   /// What the open file is (its kind, identity and size).
   bool Describe(FileInfo& info, Reason& why) const;
   /// Reads up to `size` bytes into `into`; returns the count, 0 at the end, or -1 and the reason.
@@ -84,6 +86,7 @@ class InputFile {
 
  private:
   std::intptr_t handle_ = -1;
+  bool opened_link_ = false;  ///< opened without following links (where a link opens as itself)
 };
 
 /// Where a converted file goes. A regular file, or a name that does not exist yet, is written to
@@ -120,6 +123,10 @@ class OutputFile {
   /// Drops what was written so far, so that the output ends up empty: every file this run
   /// created, emptied or is replacing. A device or a pipe keeps what it was given.
   void Discard();
+  /// Whether the output is written into a file that already exists (a device, or a file
+  /// emptied and rewritten in place) rather than into a new file put in place by Commit. Asked
+  /// between Create and Commit.
+  bool WritesExistingFile() const { return way_ == Way::Direct || way_ == Way::InPlace; }
   /// Closes the output and, for a temporary file, puts it in place of the output name.
   bool Commit(Reason& why);
   /// Closes the output and removes the temporary file, if any; the old file stays as it was.

@@ -169,8 +169,9 @@ InputFile::~InputFile() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
 
-bool InputFile::Open(const std::string& path, bool nonblocking, Reason& why) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (nonblocking ? O_NONBLOCK : 0));
+bool InputFile::Open(const std::string& path, bool nonblocking, Reason& why, bool follow_links) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (nonblocking ? O_NONBLOCK : 0) |
+                                          (follow_links ? 0 : O_NOFOLLOW));
   if (fd < 0) {
     why = Why(errno);
     return false;

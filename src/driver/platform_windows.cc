@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "driver/platform.h"
@@ -70,8 +71,10 @@ bool IsMissing(DWORD error) {
 
 // Describes an open handle. Only files on a disk have an identity; anything else (the null
 // device, a console, a pipe) gets one of its own that matches nothing.
-FileInfo InfoOf(HANDLE handle, bool link) {
-  static std::uint64_t next_other = 0;
+// With `reparse_is_link`, a handle opened on a reparse point itself is described as a link.
+FileInfo InfoOf(HANDLE handle, bool link, bool reparse_is_link = false) {
+  // Handles are described on more than one thread (the batch reads ahead).
+  static std::atomic<std::uint64_t> next_other{0};
   FileInfo info;
   BY_HANDLE_FILE_INFORMATION data;
   if (::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileInformationByHandle(handle, &data)) {
@@ -79,6 +82,7 @@ FileInfo InfoOf(HANDLE handle, bool link) {
     info.id = {UINT64_MAX, next_other++};
     return info;
   }
+  link = link || (reparse_is_link && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT));
   info.kind = link                                                 ? FileKind::Link
               : (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FileKind::Directory
                                                                    : FileKind::Regular;
@@ -241,22 +245,26 @@ InputFile::~InputFile() {
   if (handle_ != kNoHandle) ::CloseHandle(AsHandle(handle_));
 }
 
-bool InputFile::Open(const std::string& path, bool /*nonblocking*/, Reason& why) {
+bool InputFile::Open(const std::string& path, bool /*nonblocking*/, Reason& why,
+                     bool follow_links) {
   // Folders open too, so that they can be told apart from files that cannot be opened.
-  const HANDLE handle =
-      ::CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  const HANDLE handle = ::CreateFileW(
+      SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN |
+          (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
+      nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     why = LastWhy();
     return false;
   }
   handle_ = FromHandle(handle);
+  opened_link_ = !follow_links;
   return true;
 }
 
 bool InputFile::Describe(FileInfo& info, Reason& /*why*/) const {
-  info = InfoOf(AsHandle(handle_), false);
+  info = InfoOf(AsHandle(handle_), false, opened_link_);
   return true;
 }
 
