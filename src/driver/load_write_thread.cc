@@ -6,7 +6,10 @@ namespace ruxa {
 
 LoadWriteThread::LoadWriteThread(platform::InputFile& file, std::uint8_t* into, std::size_t size,
                                  platform::OutputFile& out)
-    : out_(out), thread_([this, &file, into, size] { Run(file, into, size); }) {}
+    : out_(out) {
+  platform::StartThreadWithoutSignals(
+      [&] { thread_ = std::thread([this, &file, into, size] { Run(file, into, size); }); });
+}
 
 LoadWriteThread::~LoadWriteThread() {
   if (thread_.joinable()) Join();

@@ -7,6 +7,7 @@
 // byte is stored as CR LF, elsewhere bytes go out as they are. Inputs are always read as bytes.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -162,6 +163,11 @@ void Pause();
 
 /// Reads the names in the current folder, as the system lists them ("." and ".." included).
 bool ListCurrentFolder(std::vector<std::string>& names, Reason& why);
+
+/// Calls `start`, which starts a thread, with the interrupt signals held on the calling thread,
+/// so that the new thread never takes them: they always reach the main thread, whose handler
+/// removes the temporary file, and which holds them while it names one.
+void StartThreadWithoutSignals(const std::function<void()>& start);
 
 /// Prepares the process: a console that goes away must not kill it, a standard stream closed at
 /// start must never receive a file's bytes, and an interrupted run removes its temporary file.

@@ -2,6 +2,7 @@
 // fallbacks.
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,17 +60,19 @@ void RemoveTemporaryAndDie(int signal_number) {
   ::raise(signal_number);
 }
 
-// Holds back the cleanup signals while a temporary file is created or put in place, so that the
-// name the handler removes is always the name of a file this run owns.
+// Holds back the cleanup signals on this thread while a temporary file is created or put in
+// place, so that the name the handler removes is always the name of a file this run owns. The
+// program's second threads start while they are held and keep them held for good, so the
+// signals only ever reach the thread that names the files.
 class SignalsHeld {
  public:
   SignalsHeld() {
     sigset_t held;
     sigemptyset(&held);
     for (const int s : kCleanupSignals) sigaddset(&held, s);
-    sigprocmask(SIG_BLOCK, &held, &old_);
+    pthread_sigmask(SIG_BLOCK, &held, &old_);
   }
-  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
   SignalsHeld(const SignalsHeld&) = delete;
   SignalsHeld& operator=(const SignalsHeld&) = delete;
 
@@ -450,6 +453,11 @@ bool ListCurrentFolder(std::vector<std::string>& names, Reason& why) {
   ::closedir(dir);
   if (error != 0) why = Why(error);
   return error == 0;
+}
+
+void StartThreadWithoutSignals(const std::function<void()>& start) {
+  const SignalsHeld held;
+  start();
 }
 
 void StartProcess() {

@@ -465,6 +465,9 @@ bool ListCurrentFolder(std::vector<std::string>& names, Reason& why) {
   return true;
 }
 
+// The console's interrupt comes on a thread of its own, whatever the others do.
+void StartThreadWithoutSignals(const std::function<void()>& start) { start(); }
+
 void StartProcess() {
   std::wstring* const temporary = new std::wstring;  // lives as long as the process
   ::AcquireSRWLockExclusive(&g_temporary_lock);

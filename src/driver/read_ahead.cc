@@ -17,7 +17,7 @@ ReadAhead::ReadAhead(std::vector<std::string> names)
     : names_(std::move(names)), files_(names_.size()), ends_(names_.size()) {
   if (names_.empty() || !ring_.Reserve(kRing, 0)) return;
   try {
-    thread_ = std::thread([this] { Run(); });
+    platform::StartThreadWithoutSignals([this] { thread_ = std::thread([this] { Run(); }); });
   } catch (const std::system_error&) {
     // No thread: every file is left to the caller.
   }
