@@ -1,6 +1,5 @@
 #include "driver/read_ahead.h"
 
-#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -73,13 +72,16 @@ ReadAhead::File ReadAhead::Load(const std::string& name, std::size_t& end) {
   const auto size = static_cast<std::size_t>(file.info.size);
 
   // Its place in the ring, counted on and on: the ring's bytes at `start % kRing` onwards,
-  // unwrapped. Then wait until the caller is done with the bytes that lay there, or with all.
+  // unwrapped. Then wait until the caller is done with the bytes that lay there (those before
+  // `needed`), and with a quarter of the ring more, once it has to wait at all. A file takes at
+  // most a quarter of the ring, so all that lies well behind the files read so far (`head_`):
+  // the caller gets there without waiting for more.
+  static_assert(kLargest + 2 * kGap <= kRing / 2);
   std::size_t start = (head_ + kGap + kGap - 1) / kGap * kGap;
   if (start % kRing + size > kRing) start = (start / kRing + 1) * kRing;
   const std::size_t needed = start + size > kRing ? start + size - kRing : 0;
-  const std::size_t released = released_.load();
-  if (released < needed && released != head_) {
-    const std::size_t target = std::min(needed + kRing / 4, head_);
+  if (released_.load() < needed) {
+    const std::size_t target = needed + kRing / 4;
     Sleep(thread_wants_, target, [&] { return released_.load() >= target; });
     if (stop_.load()) return {};
   }
