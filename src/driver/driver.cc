@@ -124,13 +124,9 @@ class Driver {
     }
     // An output whose name the listing lacks needs no look before it is created. Every output
     // name ends in the output extension, so only names that do are kept for the comparison.
-    const std::string extension = FoldAscii(std::string(profile_.output_extension));
     listed_outputs_.clear();
     for (const std::string& name : names) {
-      if (name.size() >= extension.size() &&
-          FoldAscii(name.substr(name.size() - extension.size())) == extension) {
-        listed_outputs_.push_back(FoldAscii(name));
-      }
+      if (EndsInOutputExtension(name)) listed_outputs_.push_back(FoldAscii(name));
     }
     std::sort(listed_outputs_.begin(), listed_outputs_.end());
     std::vector<std::string> ahead;
@@ -170,9 +166,14 @@ class Driver {
     while (!trimmed.empty() && (trimmed.back() == '.' || trimmed.back() == ' ')) {
       trimmed.remove_suffix(1);
     }
+    return !EndsInOutputExtension(trimmed);
+  }
+
+  // Whether `name` ends in the output extension, whatever the case of its ASCII letters.
+  bool EndsInOutputExtension(std::string_view name) const {
     const std::string_view extension = profile_.output_extension;
-    return trimmed.size() < extension.size() ||
-           FoldAscii(std::string(trimmed.substr(trimmed.size() - extension.size()))) !=
+    return name.size() >= extension.size() &&
+           FoldAscii(std::string(name.substr(name.size() - extension.size()))) ==
                FoldAscii(std::string(extension));
   }
 
