@@ -15,12 +15,14 @@ LoadWriteThread::~LoadWriteThread() {
   if (thread_.joinable()) Join();
 }
 
+// The wait is on the lock and its condition rather than on the counter itself: the standard
+// library's wait on an atomic, where the system has no such call for 8-byte values (Windows),
+// was seen to miss its wake-up and wait forever.
 std::size_t LoadWriteThread::WaitFor(std::size_t want) {
   std::size_t now = loaded_.load(std::memory_order_acquire);
-  while (now < want) {
-    loaded_.wait(now, std::memory_order_acquire);
-    now = loaded_.load(std::memory_order_acquire);
-  }
+  if (now >= want) return now;
+  std::unique_lock<std::mutex> lock(mutex_);
+  wake_.wait(lock, [&] { return (now = loaded_.load(std::memory_order_acquire)) >= want; });
   return now;
 }
 
@@ -67,8 +69,11 @@ void LoadWriteThread::Load(platform::InputFile& file, std::uint8_t* into, std::s
     } else {
       done += static_cast<std::size_t>(got);
     }
-    loaded_.store(done, std::memory_order_release);
-    loaded_.notify_all();
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      loaded_.store(done, std::memory_order_release);
+    }
+    wake_.notify_all();
   }
 }
 
