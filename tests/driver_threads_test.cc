@@ -125,6 +125,7 @@ TEST(ReadAhead, HandsOutEachEntryInOrderAsLoadedNotRegularOrLeft) {
 
 // Far more than the ring holds: the thread waits for room, the ring wraps, and every file
 // comes back whole although the caller rewrites each one it is handed, as a converter does.
+// The ring's positions start just below 2^32 and pass it, as after 4 GiB read in a batch.
 // Stopped early, with the thread waiting for room, the read-ahead ends at once.
 TEST(ReadAhead, EveryFileComesBackWholeThroughAFullRing) {
   ScratchFolder folder;
@@ -139,7 +140,7 @@ TEST(ReadAhead, EveryFileComesBackWholeThroughAFullRing) {
     std::ofstream(names.back(), std::ios::binary) << Pattern(i, sizes.back());
   }
   {
-    ReadAhead ahead(names);
+    ReadAhead ahead(names, (std::uint64_t{1} << 32) - 3 * ReadAhead::kRing / 2 - 7);
     for (std::size_t i = 0; i < names.size(); ++i) {
       const ReadAhead::File file = ahead.Next();
       ASSERT_EQ(file.state, ReadAhead::State::Loaded) << i;

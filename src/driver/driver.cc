@@ -312,8 +312,10 @@ class Driver {
     return FileResult::Failed;
   }
 
-  // The console line stays what scripts expect; standard error says what failed and why.
+  // The console line stays what scripts expect; standard error says what failed and why. The
+  // read-ahead stops first: nothing is read, and no file held open, while the run waits.
   int Fail(std::string_view message, const std::string& complaint) {
+    read_ahead_.reset();
     console_.Write(message);
     Complain(complaint);
     platform::Pause();

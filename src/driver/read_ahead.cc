@@ -11,10 +11,23 @@ namespace {
 // file being converted never shares a cache line with the file the thread is reading meanwhile.
 constexpr std::size_t kGap = 64;
 
+// Where a file of `size` bytes read after `head` lies in the ring, counted on and on: 64-byte
+// aligned, at least kGap after the one before, and never across the ring's end.
+std::uint64_t PlaceAfter(std::uint64_t head, std::size_t size, std::size_t ring) {
+  std::uint64_t start = (head + kGap + kGap - 1) / kGap * kGap;
+  if (start % ring + size > ring) start = (start / ring + 1) * ring;
+  return start;
+}
+
 }  // namespace
 
-ReadAhead::ReadAhead(std::vector<std::string> names)
-    : names_(std::move(names)), files_(names_.size()), ends_(names_.size()) {
+ReadAhead::ReadAhead(std::vector<std::string> names, std::uint64_t counted_from)
+    : names_(std::move(names)),
+      files_(names_.size()),
+      ends_(names_.size()),
+      head_(counted_from),
+      taken_end_(counted_from),
+      released_(counted_from) {
   if (names_.empty() || !ring_.Reserve(kRing, 0)) return;
   try {
     platform::StartThreadWithoutSignals([this] { thread_ = std::thread([this] { Run(); }); });
@@ -38,7 +51,7 @@ ReadAhead::File ReadAhead::Next() {
     Wake(thread_wants_, taken_end_);
   }
   if (!started() || next_ == files_.size()) return {};
-  const std::size_t want = next_ + 1;
+  const std::uint64_t want = next_ + 1;
   if (published_.load() < want) {
     Sleep(caller_wants_, want, [&] { return published_.load() >= want; });
   }
@@ -55,7 +68,10 @@ void ReadAhead::Run() {
   }
 }
 
-ReadAhead::File ReadAhead::Load(const std::string& name, std::size_t& end) {
+ReadAhead::File ReadAhead::Load(const std::string& name, std::uint64_t& end) {
+  // Room first, then the file: a file is never held open, its size fixed, while the thread
+  // waits. Room for the largest file is room for any.
+  if (!WaitForRoom(head_)) return {};
   File file;
   platform::InputFile in;
   platform::Reason why;
@@ -71,22 +87,7 @@ ReadAhead::File ReadAhead::Load(const std::string& name, std::size_t& end) {
   }
   if (file.info.size > kLargest) return {};
   const auto size = static_cast<std::size_t>(file.info.size);
-
-  // Its place in the ring, counted on and on: the ring's bytes at `start % kRing` onwards,
-  // unwrapped. Then wait until the caller is done with the bytes that lay there (those before
-  // `needed`), and with a quarter of the ring more, once it has to wait at all. A file takes at
-  // most a quarter of the ring, so all that lies well behind the files read so far (`head_`):
-  // the caller gets there without waiting for more.
-  static_assert(kLargest + 2 * kGap <= kRing / 2);
-  std::size_t start = (head_ + kGap + kGap - 1) / kGap * kGap;
-  if (start % kRing + size > kRing) start = (start / kRing + 1) * kRing;
-  const std::size_t needed = start + size > kRing ? start + size - kRing : 0;
-  if (released_.load() < needed) {
-    const std::size_t target = needed + kRing / 4;
-    Sleep(thread_wants_, target, [&] { return released_.load() >= target; });
-    if (stop_.load()) return {};
-  }
-
+  const std::uint64_t start = PlaceAfter(head_, size, kRing);
   std::uint8_t* const to = ring_.data() + start % kRing;
   for (std::size_t got = 0; got < size;) {
     const std::int64_t n = in.Read(to + got, size - got, why);
@@ -101,8 +102,21 @@ ReadAhead::File ReadAhead::Load(const std::string& name, std::size_t& end) {
   return file;
 }
 
+// The bytes that lay where the next file goes (those before `needed`) must be done with; once
+// the thread has to wait at all, it waits for a quarter of the ring more. A file takes at most
+// a quarter of the ring, so all that lies well behind the files read so far: the caller gets
+// there without waiting for more.
+bool ReadAhead::WaitForRoom(std::uint64_t head) {
+  static_assert(kLargest + 2 * kGap <= kRing / 2);
+  const std::uint64_t end = PlaceAfter(head, kLargest, kRing) + kLargest;
+  if (end <= kRing || released_.load() >= end - kRing) return true;
+  const std::uint64_t target = end - kRing + kRing / 4;
+  Sleep(thread_wants_, target, [&] { return released_.load() >= target; });
+  return !stop_.load();
+}
+
 template <class Ready>
-void ReadAhead::Sleep(std::atomic<std::size_t>& want, std::size_t value, Ready ready) {
+void ReadAhead::Sleep(std::atomic<std::uint64_t>& want, std::uint64_t value, Ready ready) {
   std::unique_lock<std::mutex> lock(mutex_);
   want.store(value);
   while (!ready() && !stop_.load()) wake_.wait(lock);
@@ -111,8 +125,8 @@ void ReadAhead::Sleep(std::atomic<std::size_t>& want, std::size_t value, Ready r
 
 // The state was stored before this looks at `want` (both sequentially consistent): either the
 // sleeper saw the new state before it slept, or this sees what it waits for.
-void ReadAhead::Wake(std::atomic<std::size_t>& want, std::size_t have) {
-  const std::size_t wanted = want.load();
+void ReadAhead::Wake(std::atomic<std::uint64_t>& want, std::uint64_t have) {
+  const std::uint64_t wanted = want.load();
   if (wanted != 0 && have >= wanted) {
     const std::lock_guard<std::mutex> lock(mutex_);
     wake_.notify_all();

@@ -44,8 +44,10 @@ class ReadAhead {
   static constexpr std::size_t kRing = std::size_t{4} << 20;
 
   /// Starts reading `names` (in the current folder). Without memory or a thread for it,
-  /// `started()` is false and nothing is read.
-  explicit ReadAhead(std::vector<std::string> names);
+  /// `started()` is false and nothing is read. Ring positions are counted on from
+  /// `counted_from`, in 64 bits, since a batch may read far more than 4 GiB ahead; tests start
+  /// them just below 2^32 to see that they never wrap.
+  explicit ReadAhead(std::vector<std::string> names, std::uint64_t counted_from = 0);
   /// Stops the thread, wherever it is.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
@@ -59,27 +61,30 @@ class ReadAhead {
 
  private:
   void Run();
-  File Load(const std::string& name, std::size_t& end);
+  File Load(const std::string& name, std::uint64_t& end);
+  /// Waits until the caller is done with the ring's bytes up to where a file of `kLargest`
+  /// bytes read next would end; false when stopped meanwhile.
+  bool WaitForRoom(std::uint64_t start);
   /// Waits until `ready()`, under the lock, so that a `Wake` after the state changed is never
   /// missed.
   template <class Ready>
-  void Sleep(std::atomic<std::size_t>& want, std::size_t value, Ready ready);
-  void Wake(std::atomic<std::size_t>& want, std::size_t have);
+  void Sleep(std::atomic<std::uint64_t>& want, std::uint64_t value, Ready ready);
+  void Wake(std::atomic<std::uint64_t>& want, std::uint64_t have);
 
   const std::vector<std::string> names_;
   std::vector<File> files_;         // by the thread, each before it is published
-  std::vector<std::size_t> ends_;   // likewise: where each file read ends in the ring, counted on
+  std::vector<std::uint64_t> ends_;  // likewise: where each file read ends in the ring, counted on
   platform::InputMemory ring_;
-  std::size_t head_ = 0;  // the thread's: where the files read so far end, counted on and on
-  std::size_t next_ = 0;  // the caller's: the next file to hand out
-  std::size_t taken_end_ = 0;  // the caller's: where the file handed out last ends
+  std::uint64_t head_;       // the thread's: where the files read so far end, counted on and on
+  std::size_t next_ = 0;     // the caller's: the next file to hand out
+  std::uint64_t taken_end_;  // the caller's: where the file handed out last ends
 
-  std::atomic<std::size_t> published_{0};  // files the thread is done with
-  std::atomic<std::size_t> released_{0};   // ring bytes the caller is done with, counted on
+  std::atomic<std::uint64_t> published_{0};  // files the thread is done with
+  std::atomic<std::uint64_t> released_;      // ring bytes the caller is done with, counted on
   std::atomic<bool> stop_{false};
-  // What a sleeping side waits for (a count of files, a count of ring bytes); zero when awake.
-  std::atomic<std::size_t> caller_wants_{0};
-  std::atomic<std::size_t> thread_wants_{0};
+  // What a sleeping side waits for (a count of files, a ring position); zero when awake.
+  std::atomic<std::uint64_t> caller_wants_{0};
+  std::atomic<std::uint64_t> thread_wants_{0};
   std::mutex mutex_;
   std::condition_variable wake_;
   std::thread thread_;
