@@ -461,8 +461,10 @@ void StartThreadWithoutSignals(const std::function<void()>& start) {
 }
 
 void StartProcess() {
-  // A console that goes away must show up as a failed write, not kill the process mid-file.
+  // A console that goes away, or a file that passes the size limit (ulimit -f), must show up as
+  // a failed write, not kill the process mid-file with its temporary file left behind.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   // Started with a standard stream closed, the next file opened would take its number and
   // console lines could land in it; park such a stream on /dev/null first.
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
