@@ -33,9 +33,9 @@ class ScratchFolder {
 };
 
 // A file that ends before the size it had when opened (cut short by someone else meanwhile)
-// ends the load with a reason instead of leaving the converter waiting for bytes that never
-// come; the bytes that were there are loaded.
-TEST(LoadWriteThread, AFileThatShrankEndsTheLoadWithAReason) {
+// ends the load with a reason; a converter waiting for the bytes that never come is stopped,
+// never handed what the memory held before. The bytes that were there are loaded.
+TEST(LoadWriteThread, AFileThatShrankStopsTheConverterWithAReason) {
   ScratchFolder folder;
   const std::string input = folder.File("page.htm");
   const std::string bytes(1000, 'x');
@@ -44,16 +44,17 @@ TEST(LoadWriteThread, AFileThatShrankEndsTheLoadWithAReason) {
   platform::Reason why;
   platform::InputFile in;
   ASSERT_TRUE(in.Open(input, false, why)) << why;
-  platform::OutputFile out;
-  ASSERT_EQ(out.Create(folder.File("page.htx"), platform::OutputFile::Links::Replace,
-                       platform::FileId{}, why),
-            platform::OutputFile::Created::Yes)
+  OutputFile out;
+  ASSERT_EQ(out.Create(folder.File("page.htx"), OutputFile::Links::Replace, platform::FileId{}, why),
+            OutputFile::Created::Yes)
       << why;
-  std::vector<std::uint8_t> memory(5000);
+  std::vector<std::uint8_t> memory(5000, 'o');
   platform::Reason read_why, write_why;
   {
     LoadWriteThread load(in, memory.data(), memory.size(), out);
-    EXPECT_EQ(load.WaitFor(memory.size()), memory.size());
+    ASSERT_TRUE(load.Start());
+    EXPECT_EQ(load.WaitFor(1000), 1000u);
+    EXPECT_THROW(load.WaitFor(1001), LoadStopped);
     EXPECT_FALSE(load.Finish(read_why, write_why));
   }
   out.Abandon();

@@ -1,12 +1,16 @@
 #include "driver/driver.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <exception>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "driver/load_write_thread.h"
 #include "driver/name_rules.h"
+#include "driver/output_file.h"
 #include "driver/platform.h"
 #include "driver/read_ahead.h"
 
@@ -21,6 +25,9 @@ namespace {
 constexpr std::string_view kInvalidFileName = "Error, invalid file name!\n";
 constexpr std::string_view kCannotWrite = "Error, cannot write the output file!\n";
 constexpr std::string_view kCannotList = "Error, cannot list the directory!\n";
+
+// What a character of a file name is, for the name rules.
+const NameUnits kUnits = platform::kNamesAreUtf8 ? NameUnits::Utf8 : NameUnits::Bytes;
 
 // Standard output, buffered: console lines and the single-mode echo go out in large writes.
 class ConsoleStream : public OutputStream {
@@ -97,6 +104,13 @@ class Driver {
     return status;
   }
 
+  // Ends a run that failed in a way no file can explain; its outputs are already put back.
+  int Stop(const std::string& why) {
+    read_ahead_.reset();
+    Complain("stopped: " + why);
+    return kExitFailure;
+  }
+
  private:
   int RunSingle(const std::string& input, const std::string& output) {
     platform::InputFile in;
@@ -131,7 +145,7 @@ class Driver {
     std::sort(listed_outputs_.begin(), listed_outputs_.end());
     std::vector<std::string> ahead;
     for (const std::string& name : names) {
-      if (profile_.matches_name(name, platform::kNameUnits) && ReadsAhead(name)) {
+      if (profile_.matches_name(name, kUnits) && ReadsAhead(name)) {
         ahead.push_back(name);
       }
     }
@@ -142,7 +156,7 @@ class Driver {
       console_.Write("FICHIER: " + std::to_string(shown.size()) + " ");
       console_.Write(shown);
       console_.Put('\n');
-      if (!profile_.matches_name(name, platform::kNameUnits)) continue;
+      if (!profile_.matches_name(name, kUnits)) continue;
       if (ConvertEntry(name) == FileResult::Failed) {
         status = kExitFailure;
         break;
@@ -159,7 +173,7 @@ class Driver {
   // dots and spaces after it): such an entry may be one of those outputs, and is read when its
   // turn comes, after they are written.
   bool ReadsAhead(const std::string& name) const {
-    if (DeriveOutputName(name, profile_.output_extension, platform::kNameUnits) == name) {
+    if (DeriveOutputName(name, profile_.output_extension, kUnits) == name) {
       return false;
     }
     std::string_view trimmed = name;
@@ -182,14 +196,14 @@ class Driver {
   // are not regular files are left untouched.
   FileResult ConvertEntry(const std::string& name) {
     const std::string output =
-        DeriveOutputName(name, profile_.output_extension, platform::kNameUnits);
+        DeriveOutputName(name, profile_.output_extension, kUnits);
     if (output == name) return FileResult::Skipped;
     if (read_ahead_ && ReadsAhead(name)) {
       const ReadAhead::File file = read_ahead_->Next();
       if (file.state == ReadAhead::State::NotRegular) return FileResult::Skipped;
       if (file.state == ReadAhead::State::Loaded) {
         const FileResult result =
-            ConvertBytes(nullptr, file.info.id, file.data, file.size, name, output, RunMode::Batch);
+            ConvertBytes(nullptr, file.info, file.data, file.size, name, output, RunMode::Batch);
         if (wrote_existing_file_) read_ahead_.reset();
         return result;
       }
@@ -214,74 +228,84 @@ class Driver {
                      const std::string& input, const std::string& output, RunMode mode) {
     const bool background = info.kind == platform::FileKind::Regular &&
                             info.size >= kBackgroundLoadSize && info.size <= SIZE_MAX / 2;
-    std::size_t size = 0;
-    if (!Prepare(in, info, background, input, size)) return FileResult::Failed;
-    return ConvertBytes(background ? &in : nullptr, info.id, memory_.data(), size, input, output,
+    std::size_t size = static_cast<std::size_t>(info.size);
+    platform::Reason why = "not enough memory";
+    if (!(background ? memory_.Reserve(size, 0) : LoadWhole(in, info, memory_, size, why))) {
+      return FailFile(kInvalidFileName, "cannot read " + Quoted(input) + ": " + why);
+    }
+    return ConvertBytes(background ? &in : nullptr, info, memory_.data(), size, input, output,
                         mode);
   }
 
-  // Converts the `size` bytes at `data`, of the file `id`, into `output`; with `loading`, they
-  // are still being read from that file.
-  FileResult ConvertBytes(platform::InputFile* loading, const platform::FileId& id,
+  // Converts the `size` bytes at `data`, of the file `info`, into `output`; with `loading`, they
+  // are still to be read from that file.
+  FileResult ConvertBytes(platform::InputFile* loading, const platform::FileInfo& info,
                           std::uint8_t* data, std::size_t size, const std::string& input,
                           const std::string& output, RunMode mode) {
-    platform::OutputFile out;
-    if (const std::optional<FileResult> refused = CreateOutput(out, output, id, mode)) {
+    OutputFile out;
+    if (const std::optional<FileResult> refused = CreateOutput(out, output, info.id, mode)) {
       return *refused;
     }
     // Written into a file that exists, the output may be another name (a hard link) of an entry
     // read ahead: the entries after this one are then read in their turn.
     wrote_existing_file_ = wrote_existing_file_ || out.WritesExistingFile();
+    // An output written where it is (in place, or a device) is opened only once its input has
+    // loaded whole, so that a failed read leaves it as it was; so is every output when no
+    // thread can be started for the load.
+    std::optional<LoadWriteThread> load;
+    platform::Reason why;
+    if (loading && !out.WritesExistingFile() && !load.emplace(*loading, data, size, out).Start()) {
+      load.reset();
+    }
+    if (loading && !load && !LoadWhole(*loading, info, memory_, size, why)) {
+      out.Abandon();
+      return FailFile(kInvalidFileName, "cannot read " + Quoted(input) + ": " + why);
+    }
+    if (!out.Open(why)) return CannotCreate(output, mode, why);
     console_.Write(profile_.banner);
     console_.Write("Size: " + std::to_string(size) + " \n");
 
-    SourceBuffer source{data, size};
-    std::optional<LoadWriteThread> load;
-    if (loading) source.loading = &load.emplace(*loading, data, size, out);
+    SourceBuffer source{data, size, load ? &*load : nullptr};
     file_stream_.Attach(out, load ? &*load : nullptr);
-    const ConvertOutcome outcome = profile_.convert(source, file_stream_, console_, mode);
-    return Complete(out, load, outcome, input, output);
-  }
-
-  // Makes room for the input and, unless it is to load in the background, reads it whole.
-  bool Prepare(platform::InputFile& in, const platform::FileInfo& info, bool background,
-               const std::string& input, std::size_t& size) {
-    platform::Reason why;
-    if (background) {
-      size = static_cast<std::size_t>(info.size);
-      if (memory_.Reserve(size, 0)) return true;
-      why = "not enough memory";
-    } else if (LoadWhole(in, info, memory_, size, why)) {
-      return true;
+    ConvertOutcome outcome = ConvertOutcome::Converted;
+    try {
+      outcome = profile_.convert(source, file_stream_, console_, mode);
+    } catch (const LoadStopped&) {
+      // The load failed: it says why.
     }
-    FailFile(kInvalidFileName, "cannot read " + Quoted(input) + ": " + why);
-    return false;
+    // A rejected input needs no more of its bytes.
+    if (load && outcome != ConvertOutcome::Converted) load->StopLoading();
+    return Complete(out, load, outcome, input, output);
   }
 
   // Creates the output, or says why not. A batch leaves alone an entry whose output is the
   // entry itself (a link to it).
-  std::optional<FileResult> CreateOutput(platform::OutputFile& out, const std::string& output,
+  std::optional<FileResult> CreateOutput(OutputFile& out, const std::string& output,
                                          const platform::FileId& input, RunMode mode) {
-    const auto links = mode == RunMode::Single ? platform::OutputFile::Links::Follow
-                                               : platform::OutputFile::Links::Replace;
+    const auto links =
+        mode == RunMode::Single ? OutputFile::Links::Follow : OutputFile::Links::Replace;
     const auto listing =
         mode == RunMode::Batch && !std::binary_search(listed_outputs_.begin(),
                                                       listed_outputs_.end(), FoldAscii(output))
-            ? platform::OutputFile::Listing::NotListed
-            : platform::OutputFile::Listing::Unknown;
+            ? OutputFile::Listing::NotListed
+            : OutputFile::Listing::Unknown;
     platform::Reason why;
-    const platform::OutputFile::Created created = out.Create(output, links, input, why, listing);
-    if (created == platform::OutputFile::Created::Yes) return std::nullopt;
-    if (created == platform::OutputFile::Created::IsInput && mode == RunMode::Batch) {
+    const OutputFile::Created created = out.Create(output, links, input, why, listing);
+    if (created == OutputFile::Created::Yes) return std::nullopt;
+    if (created == OutputFile::Created::IsInput && mode == RunMode::Batch) {
       return FileResult::Skipped;
     }
+    return CannotCreate(output, mode, why);
+  }
+
+  FileResult CannotCreate(const std::string& output, RunMode mode, const platform::Reason& why) {
     return FailFile(mode == RunMode::Single ? kInvalidFileName : profile_.batch_output_error,
                     "cannot create " + Quoted(output) + ": " + why);
   }
 
   // Writes out what is left, waits for the second thread, and puts the output in place: empty
   // when the converter rejected the input. A failed read or write leaves the old output.
-  FileResult Complete(platform::OutputFile& out, std::optional<LoadWriteThread>& load,
+  FileResult Complete(OutputFile& out, std::optional<LoadWriteThread>& load,
                       ConvertOutcome outcome, const std::string& input, const std::string& output) {
     const bool flushed = file_stream_.Flush();
     platform::Reason read_why, queued_why, why;  // of the load, of its thread's writes, ours
@@ -370,11 +394,35 @@ class Driver {
   std::vector<std::string> listed_outputs_;
 };
 
+// The program's name, for the last words of a program that cannot go on.
+std::string_view g_program;
+
+[[noreturn]] void EndAfterInternalFailure() {
+  platform::CleanUp();
+  platform::WriteStandardStream(platform::Stream::Error,
+                                std::string(g_program) + ": stopped by an internal failure\n");
+  std::_Exit(kExitFailure);
+}
+
 }  // namespace
 
+// Whatever goes wrong, the run ends with its cleanup: an exception unwinds to here, removing
+// every temporary file on the way, and is reported; anything that would end the program without
+// unwinding (an exception on another thread) still removes the temporary file and says so.
 int RunDriver(const ConverterProfile& profile, int argc, char** argv) {
   platform::StartProcess();
-  return Driver(profile).Run(platform::Arguments(argc, argv));
+  g_program = profile.name;
+  std::set_terminate(EndAfterInternalFailure);
+  Driver driver(profile);
+  try {
+    return driver.Run(platform::Arguments(argc, argv));
+  } catch (const std::bad_alloc&) {
+    return driver.Stop("not enough memory");
+  } catch (const std::exception& e) {
+    return driver.Stop(e.what());
+  } catch (...) {
+    return driver.Stop("an unexpected failure");
+  }
 }
 
 }  // namespace ruxa

@@ -5,15 +5,23 @@
 namespace ruxa {
 
 LoadWriteThread::LoadWriteThread(platform::InputFile& file, std::uint8_t* into, std::size_t size,
-                                 platform::OutputFile& out)
-    : out_(out) {
-  platform::StartThreadWithoutSignals(
-      [&] { thread_ = std::thread([this, &file, into, size] { Run(file, into, size); }); });
+                                 OutputFile& out)
+    : file_(file), into_(into), size_(size), out_(out) {}
+
+bool LoadWriteThread::Start() {
+  return platform::StartThread(thread_, [this] {
+    Load();
+    WriteQueued();
+  });
 }
 
 LoadWriteThread::~LoadWriteThread() {
-  if (thread_.joinable()) Join();
+  if (!thread_.joinable()) return;
+  StopLoading();
+  Join();
 }
+
+void LoadWriteThread::StopLoading() { stop_loading_.store(true, std::memory_order_relaxed); }
 
 // The wait is on the lock and its condition rather than on the counter itself: the standard
 // library's wait on an atomic, where the system has no such call for 8-byte values (Windows),
@@ -22,7 +30,10 @@ std::size_t LoadWriteThread::WaitFor(std::size_t want) {
   std::size_t now = loaded_.load(std::memory_order_acquire);
   if (now >= want) return now;
   std::unique_lock<std::mutex> lock(mutex_);
-  wake_.wait(lock, [&] { return (now = loaded_.load(std::memory_order_acquire)) >= want; });
+  wake_.wait(lock, [&] {
+    return (now = loaded_.load(std::memory_order_acquire)) >= want || ended_early_;
+  });
+  if (now < want) throw LoadStopped{};
   return now;
 }
 
@@ -53,25 +64,27 @@ void LoadWriteThread::Join() {
   thread_.join();
 }
 
-void LoadWriteThread::Run(platform::InputFile& file, std::uint8_t* into, std::size_t size) {
-  Load(file, into, size);
-  WriteQueued();
-}
-
-void LoadWriteThread::Load(platform::InputFile& file, std::uint8_t* into, std::size_t size) {
+void LoadWriteThread::Load() {
   constexpr std::size_t kChunk = std::size_t{1} << 20;
   std::size_t done = 0;
-  while (done < size) {
-    const std::int64_t got = file.Read(into + done, std::min(kChunk, size - done), read_why_);
+  bool ended_early = false;
+  while (done < size_ && !ended_early) {
+    const std::int64_t got =
+        stop_loading_.load(std::memory_order_relaxed)
+            ? 0
+            : file_.Read(into_ + done, std::min(kChunk, size_ - done), read_why_);
     if (got <= 0) {
-      if (got == 0) read_why_ = "the file shrank while it was read";
-      done = size;  // a failed load still ends: the converter must not wait forever
+      if (got == 0 && !stop_loading_.load(std::memory_order_relaxed)) {
+        read_why_ = "the file shrank while it was read";
+      }
+      ended_early = true;
     } else {
       done += static_cast<std::size_t>(got);
     }
     {
       const std::lock_guard<std::mutex> lock(mutex_);
       loaded_.store(done, std::memory_order_release);
+      ended_early_ = ended_early;
     }
     wake_.notify_all();
   }
@@ -93,7 +106,7 @@ void LoadWriteThread::WriteQueued() {
   }
 }
 
-void OutputFileStream::Attach(platform::OutputFile& file, LoadWriteThread* writer) {
+void OutputFileStream::Attach(OutputFile& file, LoadWriteThread* writer) {
   file_ = &file;
   writer_ = writer;
   why_.clear();

@@ -9,19 +9,25 @@
 #include <mutex>
 #include <thread>
 
+#include "driver/output_file.h"
 #include "driver/output_stream.h"
 #include "driver/platform.h"
 #include "driver/source_buffer.h"
 
 namespace ruxa {
 
+/// Thrown by `LoadWriteThread::WaitFor` when the load ended before the bytes asked for came (a
+/// failed read, a file that shrank): the conversion stops there, and the driver says why.
+struct LoadStopped {};
+
 /// A second thread for a large input, with two jobs done one after the other, so that the two
 /// cores share a conversion:
 ///   1. Load: reads `size` bytes of `file` (from where it stands) into `into`, a chunk at a
 ///      time, publishing after each chunk how many bytes are there (`Now`, `WaitFor`; with
 ///      release order, so a converter that reads the count may read those bytes). A failed
-///      read, or a file that ends early, is remembered and publishes `size` all the same, so
-///      that nobody waits for bytes that will never come.
+///      read, or a file that ends early, is remembered and ends the load: a converter waiting
+///      for bytes that will never come is stopped (`LoadStopped`), never handed what the memory
+///      held before.
 ///   2. Write: once the load is over, writes to `out`, in the order they were queued, the
 ///      stretches handed over by `Enqueue`; they may be queued at any time, also during the
 ///      load. After a failed write nothing more is written.
@@ -30,14 +36,20 @@ namespace ruxa {
 class LoadWriteThread : public LoadCount {
  public:
   LoadWriteThread(platform::InputFile& file, std::uint8_t* into, std::size_t size,
-                  platform::OutputFile& out);
-  /// Ends the thread (as `Finish` does) if that was not done.
+                  OutputFile& out);
+  /// Starts the thread; false when the system cannot start one (nothing is read then).
+  bool Start();
+  /// Stops the load and ends the thread, if that was not done.
   ~LoadWriteThread();
   LoadWriteThread(const LoadWriteThread&) = delete;
   LoadWriteThread& operator=(const LoadWriteThread&) = delete;
 
   std::size_t Now() override { return loaded_.load(std::memory_order_acquire); }
+  /// Throws `LoadStopped` when the load ended before `want` bytes.
   std::size_t WaitFor(std::size_t want) override;
+  /// Ends the load after the chunk being read: the converter has what it needs (it rejected
+  /// the input on its first bytes).
+  void StopLoading();
 
   /// Queues [data, data + size) to be written after what is queued already. The bytes must stay
   /// as they are until they are written (see `WaitIdle`).
@@ -54,13 +66,17 @@ class LoadWriteThread : public LoadCount {
     std::size_t size;
   };
 
-  void Run(platform::InputFile& file, std::uint8_t* into, std::size_t size);
-  void Load(platform::InputFile& file, std::uint8_t* into, std::size_t size);
+  void Load();
   void WriteQueued();
   void Join();
 
-  platform::OutputFile& out_;
+  platform::InputFile& file_;
+  std::uint8_t* const into_;
+  const std::size_t size_;
+  OutputFile& out_;
   std::atomic<std::size_t> loaded_{0};
+  std::atomic<bool> stop_loading_{false};
+  bool ended_early_ = false;    // under the lock: no more bytes will come
   platform::Reason read_why_;   // set by the thread, read after it ended
   platform::Reason write_why_;  // likewise
   std::mutex mutex_;
@@ -77,7 +93,7 @@ class LoadWriteThread : public LoadCount {
 class OutputFileStream : public OutputStream {
  public:
   /// Starts on `file`, as if new; `writer` may be null.
-  void Attach(platform::OutputFile& file, LoadWriteThread* writer);
+  void Attach(OutputFile& file, LoadWriteThread* writer);
   const platform::Reason& why() const { return why_; }
 
   void WriteStable(const std::uint8_t* data, std::size_t size) override;
@@ -86,7 +102,7 @@ class OutputFileStream : public OutputStream {
   bool Sink(const std::uint8_t* data, std::size_t size) override;
 
  private:
-  platform::OutputFile* file_ = nullptr;
+  OutputFile* file_ = nullptr;
   LoadWriteThread* writer_ = nullptr;
   platform::Reason why_;
 };

@@ -10,16 +10,16 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
-
-#include "driver/name_rules.h"
 
 namespace ruxa::platform {
 
 /// File names, in and out of every call here, are the system's own bytes on POSIX systems and
 /// UTF-8 on Windows, whose wide-character names may hold any script (a name that is not valid
-/// UTF-16 still comes back unchanged: its lone surrogates are encoded like characters).
-extern const NameUnits kNameUnits;
+/// UTF-16 still comes back unchanged: its lone surrogates are encoded like characters). So the
+/// name rules count bytes on POSIX systems and UTF-8 characters on Windows.
+extern const bool kNamesAreUtf8;
 
 /// The program's arguments after its name. On Windows they come from the wide command line,
 /// not from `argv`, whose code page cannot hold every name.
@@ -90,66 +90,79 @@ class InputFile {
   bool opened_link_ = false;  ///< opened without following links (where a link opens as itself)
 };
 
-/// Where a converted file goes. A regular file, or a name that does not exist yet, is written to
-/// a new temporary file in the same folder, which `Commit` renames over the name once it is
-/// complete: until then the old file stays as it was, and a failure or a signal leaves no
-/// temporary file behind. Anything else (a device, a pipe, the console) is written directly.
-/// So is an existing file in a folder that refuses new files but lets that file be written:
-/// it is emptied and written in place, and an interrupted run leaves it cut off.
-class OutputFile {
+/// A file open for writing, in the platform's text mode. Closed when it goes, if not before.
+class WritableFile {
  public:
-  /// What to do when the output name is a symbolic link. `Follow`: the user named it, so the
-  /// link's target is replaced. `Replace`: the link itself is replaced and its target is never
-  /// opened; so is anything else that is not a regular file or a folder.
-  enum class Links { Follow, Replace };
+  WritableFile() = default;
+  ~WritableFile();
+  WritableFile(const WritableFile&) = delete;
+  WritableFile& operator=(const WritableFile&) = delete;
 
-  OutputFile() = default;
-  ~OutputFile() { Abandon(); }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-
-  /// What the caller knows of the output's name. `NotListed`: a listing of its folder, taken
-  /// before the run wrote anything, had no entry of that name (whatever the case of its ASCII
-  /// letters). With `Links::Replace` the name is then not looked up: should a file of that name
-  /// have appeared since, `Commit` replaces it as it replaces a link, never writing through it.
-  enum class Listing { Unknown, NotListed };
-
-  enum class Created { Yes, IsInput, No };
-  /// Prepares to write `path`. Answers IsInput when it is the file `input` (by any name, a link
-  /// followed included), and No (with the reason) when it is a folder or cannot be created.
-  Created Create(const std::string& path, Links links, const FileId& input, Reason& why,
-                 Listing listing = Listing::Unknown);
+  bool is_open() const { return handle_ != -1; }
   /// Writes `data` in text mode.
   bool Write(const std::uint8_t* data, std::size_t size, Reason& why);
-  /// Drops what was written so far, so that the output ends up empty: every file this run
-  /// created, emptied or is replacing. A device or a pipe keeps what it was given.
-  void Discard();
-  /// Whether the output is written into a file that already exists (a device, or a file
-  /// emptied and rewritten in place) rather than into a new file put in place by Commit. Asked
-  /// between Create and Commit.
-  bool WritesExistingFile() const { return way_ == Way::Direct || way_ == Way::InPlace; }
-  /// Closes the output and, for a temporary file, puts it in place of the output name.
-  bool Commit(Reason& why);
-  /// Closes the output and removes the temporary file, if any; the old file stays as it was.
-  void Abandon();
+  /// Empties the file; the next write goes to its start.
+  bool Truncate(Reason& why);
+  /// What the open file is.
+  FileInfo Describe() const;
+  /// Closes the file; false when the system says its bytes may not all be stored.
+  bool Close(Reason& why);
 
  private:
-  /// How the output is being written.
-  enum class Way {
-    Direct,     ///< to a device, a pipe or the console, as named
-    InPlace,    ///< to the output file itself, emptied first
-    Unnamed,    ///< to a new file without a name yet, named by Commit
-    Temporary,  ///< to a temporary file beside the output, renamed over it by Commit
-  };
-  bool NameUnnamed(int fd, Reason& why);
-  bool OpenInPlace(Reason& why);
-
+  friend struct FileAccess;  // the platform's own functions reach the handle
   std::intptr_t handle_ = -1;
-  Way way_ = Way::Direct;
-  std::string temporary_;          ///< the temporary file's name, with Way::Temporary
-  std::string target_;             ///< the output's name, links resolved where followed
-  bool replace_existing_ = false;  ///< whether a regular file of that name is being replaced
 };
+
+/// Describes what is at `path`, following symbolic links unless `follow_links` is false (a link
+/// is then described itself). Nothing there gives kind Missing and true; any other failure
+/// gives false and the reason.
+bool DescribePath(const std::string& path, bool follow_links, FileInfo& info, Reason& why);
+/// The name that the chain of symbolic links at `path` leads to, `path` itself when it is no
+/// link; that name may not exist (a dangling link).
+bool ResolveLinks(const std::string& path, std::string& target, Reason& why);
+/// Whether standard output or standard error goes to the file `id`.
+bool IsConsoleFile(const FileId& id);
+
+/// Why a new file could not be made.
+enum class CreateError { None, Exists, NameTooLong, Refused, Other };
+
+/// Opens the existing `path` for writing as it is, not emptied. Without `follow_links`, a link
+/// at `path` is not written through.
+bool OpenExisting(const std::string& path, bool follow_links, WritableFile& file, Reason& why);
+/// Creates the new file `path`: never opens an existing file, never follows a link. `Refused`
+/// when the folder does not let us add a file.
+CreateError CreateNew(const std::string& path, WritableFile& file, Reason& why);
+/// Creates a file without a name in `folder`, which vanishes by itself unless it is named;
+/// false where the system has no such files.
+bool CreateUnnamed(const std::string& folder, WritableFile& file);
+/// Gives the unnamed `file` the name `path`, which must not exist yet (else `Exists`).
+CreateError NameUnnamed(WritableFile& file, const std::string& path, Reason& why);
+/// Gives the new `file` the permission bits of the file `like`, and its owner where we may.
+/// Nothing where `Replace` keeps them itself.
+void CopyPermissions(WritableFile& file, const std::string& like);
+/// Puts the closed file `from` in place of `to`, replacing what is there: a link itself, never
+/// its target. With `existing`, `to` is a regular file whose attributes the new one takes.
+bool Replace(const std::string& from, const std::string& to, bool existing, Reason& why);
+/// Removes the file `path`.
+void Remove(const std::string& path);
+
+/// The characters that end a folder in a path.
+extern const std::string_view kPathSeparators;
+/// A number that differs between processes and runs, to start the temporary names from.
+std::uint64_t NameSeed();
+
+/// Names the file that an interrupt, or `CleanUp`, removes before the process ends (empty: none).
+/// Called with the interrupts held, so that the name is always that of a file this run owns.
+void SetCleanupFile(const std::string& name);
+/// Removes the file named by `SetCleanupFile`, if any; for a program about to end abnormally.
+void CleanUp();
+/// Calls `fn` with the interrupt signals held on this thread: an interrupt that comes meanwhile
+/// is handled once `fn` returns.
+void WithInterruptsHeld(const std::function<void()>& fn);
+/// Starts `thread` running `body`. The new thread never takes the interrupt signals: they always
+/// reach the main thread, whose handler removes the temporary file. False when the system
+/// cannot start a thread.
+bool StartThread(std::thread& thread, std::function<void()> body);
 
 enum class Stream { Output, Error };
 
@@ -164,14 +177,25 @@ void Pause();
 /// Reads the names in the current folder, as the system lists them ("." and ".." included).
 bool ListCurrentFolder(std::vector<std::string>& names, Reason& why);
 
-/// Calls `start`, which starts a thread, with the interrupt signals held on the calling thread,
-/// so that the new thread never takes them: they always reach the main thread, whose handler
-/// removes the temporary file, and which holds them while it names one.
-void StartThreadWithoutSignals(const std::function<void()>& start);
-
 /// Prepares the process: a console that goes away must not kill it, a standard stream closed at
 /// start must never receive a file's bytes, and an interrupted run removes its temporary file.
 void StartProcess();
+
+/// Calls that tests make fail on purpose, to see each failure path keep its promise: a thread
+/// that cannot start, a read or a write that fails, a close that reports lost bytes, a rename
+/// or a link that fails, and a folder that refuses new files (`Create`). `Pause` stands for the
+/// wait at the console: made to "fail", it returns at once.
+enum class Call { StartThread, Read, Write, Close, Rename, Link, Create, Pause, kCount };
+
+/// Makes the `nth` next call of kind `call` (counting from 1) fail once, with the reason
+/// "injected failure"; `then`, if given, runs at that moment, on the thread of the call. `nth`
+/// 0 cancels what was planned for `call` (for every kind, with `Call::kCount`). For tests only:
+/// the programs never call it, and until it is called every check is one load.
+void FailCallForTest(Call call, int nth = 1, std::function<void()> then = {});
+/// Whether a failure set up by `FailCallForTest` is still to come.
+bool FailurePendingForTest();
+/// Whether this call is to fail now (then `why` says so); the platform's functions ask first.
+bool Injected(Call call, Reason& why);
 
 }  // namespace ruxa::platform
 

@@ -14,8 +14,9 @@
 #include <cstring>
 #include <ctime>
 
+#include <system_error>
+
 #include "driver/platform.h"
-#include "driver/temporary_name.h"
 
 namespace ruxa::platform {
 
@@ -80,52 +81,9 @@ class SignalsHeld {
   sigset_t old_;
 };
 
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The name a chain of symbolic links finally leads to (itself when `path` is no link); that name
-// may not exist yet (a dangling link).
-bool FollowLinks(std::string path, std::string& target, Reason& why) {
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-      target = path;
-      return true;
-    }
-    char buffer[PATH_MAX];
-    const ssize_t length = ::readlink(path.c_str(), buffer, sizeof buffer);
-    if (length < 0 || static_cast<std::size_t>(length) >= sizeof buffer) {
-      why = Why(length < 0 ? errno : ENAMETOOLONG);
-      return false;
-    }
-    const std::string link(buffer, static_cast<std::size_t>(length));
-    path = link.front() == '/' ? link : FolderOf(path) + "/" + link;
-  }
-  why = Why(ELOOP);
-  return false;
-}
-
-bool SameAsStandardStream(const FileId& id) {
-  for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && InfoOf(st).id == id) return true;
-  }
-  return false;
-}
-
-// The seed of this process's temporary names.
-std::uint64_t& NameSeed() {
-  static std::uint64_t seed = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15u ^
-                              static_cast<std::uint64_t>(std::time(nullptr));
-  return seed;
-}
-
 }  // namespace
 
-const NameUnits kNameUnits = NameUnits::Bytes;
+const bool kNamesAreUtf8 = false;
 
 std::vector<std::string> Arguments(int argc, char** argv) {
   return std::vector<std::string>(argv + std::min(argc, 1), argv + argc);
@@ -194,6 +152,7 @@ bool InputFile::Describe(FileInfo& info, Reason& why) const {
 }
 
 std::int64_t InputFile::Read(std::uint8_t* into, std::size_t size, Reason& why) {
+  if (Injected(Call::Read, why)) return -1;
   for (;;) {
     const ssize_t got =
         ::read(static_cast<int>(handle_), into, std::min<std::size_t>(size, std::size_t{1} << 30));
@@ -205,217 +164,201 @@ std::int64_t InputFile::Read(std::uint8_t* into, std::size_t size, Reason& why) 
   }
 }
 
-OutputFile::Created OutputFile::Create(const std::string& path, Links links, const FileId& input,
-                                       Reason& why, Listing listing) {
-  struct stat st {};
-  const bool follow = links == Links::Follow;
-  // A name the folder's listing did not have is taken to be new: the output starts without a
-  // name, and should that name exist after all by the time it is given, the file there is
-  // replaced by a rename, which never follows a link.
-  const bool unlisted = !follow && listing == Listing::NotListed;
-  errno = ENOENT;
-  const bool exists =
-      !unlisted && (follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0;
-  if (!exists && errno != ENOENT) {
-    why = Why(errno);
-    return Created::No;
-  }
-  target_ = path;
-  if (exists) {
-    const FileInfo info = InfoOf(st);
-    if (S_ISDIR(st.st_mode)) {
-      why = Why(EISDIR);
-      return Created::No;
-    }
-    struct stat linked;
-    if (info.id == input ||
-        (S_ISLNK(st.st_mode) && ::stat(path.c_str(), &linked) == 0 && InfoOf(linked).id == input)) {
-      why = "it is the input file";
-      return Created::IsInput;
-    }
-    // A device, a pipe, or the file the console itself goes to: written directly, as named.
-    if (follow && (!S_ISREG(st.st_mode) || SameAsStandardStream(info.id))) {
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-      if (fd < 0 || (S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0)) {
-        why = Why(errno);
-        if (fd >= 0) ::close(fd);
-        return Created::No;
-      }
-      handle_ = fd;
-      way_ = Way::Direct;
-      return Created::Yes;
-    }
-  }
-  // The old file is replaced by renaming over its name, so a name reached through links must
-  // be resolved to the file the links lead to. A name that only looks like a link (/proc's
-  // descriptors) does not lead back to the same file; such an output is written directly.
-  if (follow && !FollowLinks(path, target_, why)) return Created::No;
-  if (follow && exists) {
-    struct stat resolved;
-    if (::stat(target_.c_str(), &resolved) != 0 || InfoOf(resolved).id != InfoOf(st).id) {
-      target_ = path;
-      const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-      if (fd < 0) {
-        why = Why(errno);
-        return Created::No;
-      }
-      handle_ = fd;
-      way_ = Way::Direct;
-      return Created::Yes;
-    }
-  }
-
-#if defined(O_TMPFILE)
-  // A new output starts as a file without a name, which vanishes by itself if the run ends
-  // before it is complete; Commit gives it its name. File systems without such files fall back
-  // to a named temporary file.
-  if (!exists) {
-    const int fd = ::open(FolderOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      handle_ = fd;
-      way_ = Way::Unnamed;
-      return Created::Yes;
-    }
-  }
-#endif
-  const SignalsHeld held;
-  int fd = -1;
-  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    temporary_ = TemporaryName(target_, "/", attempt % 2 == 1, NameSeed());
-    fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST && errno != ENAMETOOLONG) break;
-  }
-  if (fd < 0) {
-    const int error = errno;
-    temporary_.clear();
-    // A folder that refuses new files may still let its files be written: an existing output
-    // is then emptied and written in place, as it is.
-    if ((error == EACCES || error == EPERM) && exists && S_ISREG(st.st_mode)) {
-      return OpenInPlace(why) ? Created::Yes : Created::No;
-    }
-    why = Why(error);
-    return Created::No;
-  }
-  handle_ = fd;
-  way_ = Way::Temporary;
-  if (temporary_.size() < sizeof g_temporary) {
-    std::memcpy(g_temporary, temporary_.c_str(), temporary_.size() + 1);
-    g_have_temporary = 1;
-  }
-  // A replaced file keeps its permission bits (and, where we may, its owner).
-  replace_existing_ = exists && S_ISREG(st.st_mode);
-  if (replace_existing_) {
-    if (::geteuid() == 0) (void)!::fchown(fd, st.st_uid, st.st_gid);
-    ::fchmod(fd, st.st_mode & 01777);
-  }
-  return Created::Yes;
+WritableFile::~WritableFile() {
+  if (handle_ != -1) ::close(static_cast<int>(handle_));
 }
 
-bool OutputFile::Write(const std::uint8_t* data, std::size_t size, Reason& why) {
+bool WritableFile::Write(const std::uint8_t* data, std::size_t size, Reason& why) {
+  if (Injected(Call::Write, why)) return false;
   int error = 0;
   if (WriteAll(static_cast<int>(handle_), data, size, error)) return true;
   why = Why(error);
   return false;
 }
 
-// Opens the existing regular file target_ to be rewritten where it is. O_NOFOLLOW: a link put
-// there since it was looked at is not written through.
-bool OutputFile::OpenInPlace(Reason& why) {
-  const int fd = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+bool WritableFile::Truncate(Reason& why) {
+  if (::ftruncate(static_cast<int>(handle_), 0) != 0 ||
+      ::lseek(static_cast<int>(handle_), 0, SEEK_SET) < 0) {
+    why = Why(errno);
+    return false;
+  }
+  return true;
+}
+
+FileInfo WritableFile::Describe() const {
+  struct stat st;
+  if (::fstat(static_cast<int>(handle_), &st) != 0) return FileInfo{FileKind::Other, {}, 0};
+  return InfoOf(st);
+}
+
+bool WritableFile::Close(Reason& why) {
+  const int fd = static_cast<int>(handle_);
+  handle_ = -1;
+  if (Injected(Call::Close, why)) {
+    ::close(fd);
+    return false;
+  }
+  if (::close(fd) == 0) return true;
+  why = Why(errno);
+  return false;
+}
+
+struct FileAccess {
+  static int Fd(const WritableFile& file) { return static_cast<int>(file.handle_); }
+  static void Adopt(WritableFile& file, int fd) { file.handle_ = fd; }
+};
+
+bool DescribePath(const std::string& path, bool follow_links, FileInfo& info, Reason& why) {
+  struct stat st;
+  if ((follow_links ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0) {
+    info = InfoOf(st);
+    return true;
+  }
+  if (errno != ENOENT) {
+    why = Why(errno);
+    return false;
+  }
+  info = FileInfo{};
+  return true;
+}
+
+// Follows the chain link by link, so that a dangling link gives the name it points to.
+bool ResolveLinks(const std::string& path, std::string& target, Reason& why) {
+  std::string at = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      target = at;
+      return true;
+    }
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink(at.c_str(), buffer, sizeof buffer);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof buffer) {
+      why = Why(length < 0 ? errno : ENAMETOOLONG);
+      return false;
+    }
+    const std::string link(buffer, static_cast<std::size_t>(length));
+    const std::size_t slash = at.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : at.substr(0, slash + 1);
+    at = link.front() == '/' ? link : (slash == std::string::npos ? link : folder + link);
+  }
+  why = Why(ELOOP);
+  return false;
+}
+
+bool IsConsoleFile(const FileId& id) {
+  for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && InfoOf(st).id == id) return true;
+  }
+  return false;
+}
+
+bool OpenExisting(const std::string& path, bool follow_links, WritableFile& file, Reason& why) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | (follow_links ? 0 : O_NOFOLLOW));
   if (fd < 0) {
     why = Why(errno);
     return false;
   }
-  handle_ = fd;
-  way_ = Way::InPlace;
+  FileAccess::Adopt(file, fd);
   return true;
 }
 
-void OutputFile::Discard() {
-  const int fd = static_cast<int>(handle_);
-  struct stat st;
-  // Written directly: only a regular file that is not the console's own (whose lines would go
-  // too) is emptied.
-  if (way_ == Way::Direct &&
-      (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || SameAsStandardStream(InfoOf(st).id))) {
-    return;
+CreateError CreateNew(const std::string& path, WritableFile& file, Reason& why) {
+  if (Injected(Call::Create, why)) return CreateError::Refused;
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    FileAccess::Adopt(file, fd);
+    return CreateError::None;
   }
-  (void)!::ftruncate(fd, 0);
-  ::lseek(fd, 0, SEEK_SET);
+  why = Why(errno);
+  switch (errno) {
+    case EEXIST: return CreateError::Exists;
+    case ENAMETOOLONG: return CreateError::NameTooLong;
+    case EACCES: case EPERM: return CreateError::Refused;
+    default: return CreateError::Other;
+  }
 }
 
-bool OutputFile::Commit(Reason& why) {
-  const int fd = static_cast<int>(handle_);
-  if (way_ == Way::Unnamed) {
-    way_ = Way::Direct;
-    if (!NameUnnamed(fd, why)) {
-      Abandon();
-      return false;
-    }
-    handle_ = -1;
-    if (::close(fd) != 0) {
-      why = Why(errno);
-      ::unlink(target_.c_str());  // there was no file of that name before
-      return false;
-    }
+bool CreateUnnamed([[maybe_unused]] const std::string& folder,
+                   [[maybe_unused]] WritableFile& file) {
+#if defined(O_TMPFILE)
+  const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    FileAccess::Adopt(file, fd);
     return true;
   }
-  handle_ = -1;
-  if (::close(fd) != 0) {
-    why = Why(errno);
-    Abandon();
-    return false;
-  }
-  if (temporary_.empty()) return true;
-  const SignalsHeld held;
-  if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
-    why = Why(errno);
-    Abandon();
-    return false;
-  }
-  g_have_temporary = 0;
-  temporary_.clear();
-  return true;
+#endif
+  return false;  // file systems without such files: a named temporary file instead
 }
 
-// Gives the complete unnamed file `fd` the output's name. Should a file of that name have
-// appeared meanwhile, the new one is named as a temporary file first and renamed over it.
-bool OutputFile::NameUnnamed(int fd, Reason& why) {
-  const auto link = [fd](const std::string& name) {
+CreateError NameUnnamed(WritableFile& file, const std::string& path, Reason& why) {
+  if (Injected(Call::Link, why)) return CreateError::Other;
+  const int fd = FileAccess::Fd(file);
   // Naming a descriptor directly needs a privilege; through /proc it does not.
 #if defined(AT_EMPTY_PATH)
-    if (::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+  if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return CreateError::None;
 #endif
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
-  };
-  if (link(target_)) return true;
-  if (errno != EEXIST) {
-    why = Why(errno);
-    return false;
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    return CreateError::None;
   }
-  const SignalsHeld held;
-  const std::string temporary = TemporaryName(target_, "/", false, NameSeed());
-  if (!link(temporary)) {
-    why = Why(errno);
-    return false;
-  }
-  if (::rename(temporary.c_str(), target_.c_str()) != 0) {
-    why = Why(errno);
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+  why = Why(errno);
+  return errno == EEXIST ? CreateError::Exists
+         : errno == ENAMETOOLONG ? CreateError::NameTooLong
+                                 : CreateError::Other;
 }
 
-void OutputFile::Abandon() {
-  if (handle_ >= 0) ::close(static_cast<int>(handle_));
-  handle_ = -1;
-  if (!temporary_.empty()) {
-    const SignalsHeld held;
-    ::unlink(temporary_.c_str());
-    g_have_temporary = 0;
-    temporary_.clear();
+void CopyPermissions(WritableFile& file, const std::string& like) {
+  struct stat st;
+  if (::stat(like.c_str(), &st) != 0) return;
+  if (::geteuid() == 0) (void)!::fchown(FileAccess::Fd(file), st.st_uid, st.st_gid);
+  ::fchmod(FileAccess::Fd(file), st.st_mode & 01777);
+}
+
+bool Replace(const std::string& from, const std::string& to, bool /*existing*/, Reason& why) {
+  if (Injected(Call::Rename, why)) return false;
+  if (::rename(from.c_str(), to.c_str()) == 0) return true;
+  why = Why(errno);
+  return false;
+}
+
+void Remove(const std::string& path) { ::unlink(path.c_str()); }
+
+const std::string_view kPathSeparators = "/";
+
+std::uint64_t NameSeed() {
+  return static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15u ^
+         static_cast<std::uint64_t>(std::time(nullptr));
+}
+
+void SetCleanupFile(const std::string& name) {
+  g_have_temporary = 0;
+  if (name.empty() || name.size() >= sizeof g_temporary) return;
+  std::memcpy(g_temporary, name.c_str(), name.size() + 1);
+  g_have_temporary = 1;
+}
+
+void CleanUp() {
+  if (g_have_temporary) ::unlink(g_temporary);
+  g_have_temporary = 0;
+}
+
+void WithInterruptsHeld(const std::function<void()>& fn) {
+  const SignalsHeld held;
+  fn();
+}
+
+bool StartThread(std::thread& thread, std::function<void()> body) {
+  Reason why;
+  if (Injected(Call::StartThread, why)) return false;
+  const SignalsHeld held;  // the new thread starts with them held, and keeps them so
+  try {
+    thread = std::thread(std::move(body));
+    return true;
+  } catch (const std::system_error&) {
+    return false;
   }
 }
 
@@ -426,7 +369,8 @@ void WriteStandardStream(Stream stream, std::string_view text) {
 }
 
 void Pause() {
-  if (!::isatty(STDIN_FILENO)) return;
+  Reason why;
+  if (Injected(Call::Pause, why) || !::isatty(STDIN_FILENO)) return;
   WriteStandardStream(Stream::Output, "Press Enter to continue . . . ");
   char c;
   for (;;) {
@@ -453,11 +397,6 @@ bool ListCurrentFolder(std::vector<std::string>& names, Reason& why) {
   ::closedir(dir);
   if (error != 0) why = Why(error);
   return error == 0;
-}
-
-void StartThreadWithoutSignals(const std::function<void()>& start) {
-  const SignalsHeld held;
-  start();
 }
 
 void StartProcess() {

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <system_error>
 
 #include "driver/platform.h"
-#include "driver/temporary_name.h"
 #include "driver/wide_text.h"
 
 namespace ruxa::platform {
@@ -161,16 +161,9 @@ BOOL WINAPI RemoveTemporaryOnInterrupt(DWORD) {
   return FALSE;  // then the default handler ends the process (lock and all)
 }
 
-// The seed of this process's temporary names.
-std::uint64_t& NameSeed() {
-  static std::uint64_t seed =
-      std::uint64_t{::GetCurrentProcessId()} * 0x9E3779B97F4A7C15u ^ ::GetTickCount64();
-  return seed;
-}
-
 }  // namespace
 
-const NameUnits kNameUnits = NameUnits::Utf8;
+const bool kNamesAreUtf8 = true;
 
 std::vector<std::string> Arguments(int /*argc*/, char** /*argv*/) {
   return SplitCommandLine(Utf8(::GetCommandLineW()));
@@ -191,11 +184,6 @@ std::string ConsoleName(const std::string& name) {
   return shown;
 }
 
-namespace {
-
-// Describes `path`, following symbolic links unless `follow_links` is false (a link is then
-// described itself). A path that does not exist gives kind Missing and true; any other failure
-// gives false and the reason.
 bool DescribePath(const std::string& path, bool follow_links, FileInfo& info, Reason& why) {
   const HANDLE handle = OpenToDescribe(path, follow_links);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -216,8 +204,6 @@ bool DescribePath(const std::string& path, bool follow_links, FileInfo& info, Re
   ::CloseHandle(handle);
   return true;
 }
-
-}  // namespace
 
 InputMemory::~InputMemory() {
   if (data_ != nullptr) ::VirtualFree(data_, 0, MEM_RELEASE);
@@ -269,6 +255,7 @@ bool InputFile::Describe(FileInfo& info, Reason& /*why*/) const {
 }
 
 std::int64_t InputFile::Read(std::uint8_t* into, std::size_t size, Reason& why) {
+  if (Injected(Call::Read, why)) return -1;
   DWORD got = 0;
   const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, DWORD{1} << 30));
   if (!::ReadFile(AsHandle(handle_), into, chunk, &got, nullptr)) {
@@ -279,144 +266,167 @@ std::int64_t InputFile::Read(std::uint8_t* into, std::size_t size, Reason& why) 
   return got;
 }
 
-// Every name is looked up, listed or not: the Windows way of replacing a file needs to know
-// what is there.
-OutputFile::Created OutputFile::Create(const std::string& path, Links links, const FileId& input,
-                                       Reason& why, Listing /*listing*/) {
-  const bool follow = links == Links::Follow;
-  FileInfo info;
-  if (!DescribePath(path, follow, info, why)) return Created::No;
-  target_ = path;
-  if (info.kind == FileKind::Directory) {
-    why = "Is a directory";
-    return Created::No;
-  }
-  FileInfo linked;
-  if ((info.kind != FileKind::Missing && info.id == input) ||
-      (info.kind == FileKind::Link && DescribePath(path, true, linked, why) &&
-       linked.kind != FileKind::Missing && linked.id == input)) {
-    why = "it is the input file";
-    return Created::IsInput;
-  }
-  if (info.kind == FileKind::Other && follow) {
-    // The null device, the console, a pipe: written directly, as named.
-    const HANDLE handle =
-        ::CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-      why = LastWhy();
-      return Created::No;
-    }
-    handle_ = FromHandle(handle);
-    way_ = Way::Direct;
-    return Created::Yes;
-  }
-  if (follow && info.kind == FileKind::Regular) {
-    // A name reached through links is replaced where the links lead.
-    const HANDLE handle = OpenToDescribe(path, true);
-    std::wstring final_path(32768, L'\0');
-    const DWORD length =
-        handle == INVALID_HANDLE_VALUE
-            ? 0
-            : ::GetFinalPathNameByHandleW(handle, final_path.data(),
-                                          static_cast<DWORD>(final_path.size()), 0);
-    if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
-    const DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
-    if (length > 0 && length < final_path.size() && attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      final_path.resize(length);
-      target_ = Utf8(final_path.c_str());
-    }
-  }
-  replace_existing_ = info.kind == FileKind::Regular;
-  for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = TemporaryName(target_, "/\\:", attempt % 2 == 1, NameSeed());
-    const std::wstring wide = SystemPath(name);
-    SetTemporary(wide);
-    const HANDLE handle =
-        ::CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-      handle_ = FromHandle(handle);
-      temporary_ = name;
-      way_ = Way::Temporary;
-      return Created::Yes;
-    }
-    const DWORD error = ::GetLastError();
-    SetTemporary(L"");
-    // A folder that refuses new files may still let its files be written: an existing output
-    // is then emptied and written in place, as it is.
-    if (error == ERROR_ACCESS_DENIED && replace_existing_) {
-      return OpenInPlace(why) ? Created::Yes : Created::No;
-    }
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS &&
-        error != ERROR_FILENAME_EXCED_RANGE) {
-      why = Why(error);
-      return Created::No;
-    }
-  }
-  why = "no free temporary name";
-  return Created::No;
+WritableFile::~WritableFile() {
+  if (handle_ != kNoHandle) ::CloseHandle(AsHandle(handle_));
 }
 
-bool OutputFile::OpenInPlace(Reason& why) {
-  const HANDLE handle = ::CreateFileW(SystemPath(target_).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                      nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    why = LastWhy();
-    return false;
-  }
-  handle_ = FromHandle(handle);
-  way_ = Way::InPlace;
-  return true;
-}
-
-bool OutputFile::Write(const std::uint8_t* data, std::size_t size, Reason& why) {
+bool WritableFile::Write(const std::uint8_t* data, std::size_t size, Reason& why) {
+  if (Injected(Call::Write, why)) return false;
   if (WriteText(AsHandle(handle_), data, size)) return true;
   why = LastWhy();
   return false;
 }
 
-void OutputFile::Discard() {
-  if (way_ == Way::Direct) return;  // a device, the console or a pipe
+bool WritableFile::Truncate(Reason& why) {
   LARGE_INTEGER zero{};
-  ::SetFilePointerEx(AsHandle(handle_), zero, nullptr, FILE_BEGIN);
-  ::SetEndOfFile(AsHandle(handle_));
+  if (::SetFilePointerEx(AsHandle(handle_), zero, nullptr, FILE_BEGIN) &&
+      ::SetEndOfFile(AsHandle(handle_))) {
+    return true;
+  }
+  why = LastWhy();
+  return false;
 }
 
-bool OutputFile::Commit(Reason& why) {
+FileInfo WritableFile::Describe() const { return InfoOf(AsHandle(handle_), false); }
+
+bool WritableFile::Close(Reason& why) {
   const HANDLE handle = AsHandle(handle_);
   handle_ = kNoHandle;
-  if (!::CloseHandle(handle)) {
-    why = LastWhy();
-    Abandon();
+  if (Injected(Call::Close, why)) {
+    ::CloseHandle(handle);
     return false;
   }
-  if (temporary_.empty()) return true;
-  // ReplaceFile keeps the old file's attributes and access rights; a name that does not exist
-  // yet, or a link replaced in a batch, is simply renamed over.
-  const std::wstring target = SystemPath(target_), temporary = SystemPath(temporary_);
-  const bool replaced =
-      (replace_existing_ && ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
-                                           REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) ||
-      ::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
-  if (!replaced) {
-    why = LastWhy();
-    Abandon();
-    return false;
+  if (::CloseHandle(handle)) return true;
+  why = LastWhy();
+  return false;
+}
+
+struct FileAccess {
+  static HANDLE Handle(const WritableFile& file) { return AsHandle(file.handle_); }
+  static void Adopt(WritableFile& file, HANDLE handle) { file.handle_ = FromHandle(handle); }
+};
+
+// Only a reparse point is resolved: GetFinalPathNameByHandle gives the long "\\?\" form, which
+// a plain name does not need.
+bool ResolveLinks(const std::string& path, std::string& target, Reason& /*why*/) {
+  target = path;
+  const DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return true;
   }
-  SetTemporary(L"");
-  temporary_.clear();
+  const HANDLE handle = OpenToDescribe(path, true);
+  if (handle == INVALID_HANDLE_VALUE) return true;  // a dangling link: replaced itself
+  std::wstring final_path(32768, L'\0');
+  const DWORD length = ::GetFinalPathNameByHandleW(handle, final_path.data(),
+                                                   static_cast<DWORD>(final_path.size()), 0);
+  ::CloseHandle(handle);
+  if (length > 0 && length < final_path.size()) {
+    final_path.resize(length);
+    target = Utf8(final_path.c_str());
+  }
   return true;
 }
 
-void OutputFile::Abandon() {
-  if (handle_ != kNoHandle) ::CloseHandle(AsHandle(handle_));
-  handle_ = kNoHandle;
-  if (!temporary_.empty()) {
-    ::DeleteFileW(SystemPath(temporary_).c_str());
-    SetTemporary(L"");
-    temporary_.clear();
+bool IsConsoleFile(const FileId& id) {
+  for (const DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    const HANDLE handle = ::GetStdHandle(which);
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE && InfoOf(handle, false).id == id) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool OpenExisting(const std::string& path, bool follow_links, WritableFile& file, Reason& why) {
+  const HANDLE handle = ::CreateFileW(
+      SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
+      nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    why = LastWhy();
+    return false;
+  }
+  FileAccess::Adopt(file, handle);
+  return true;
+}
+
+// With delete sharing, so that an interrupt's handler can remove it while it is open.
+CreateError CreateNew(const std::string& path, WritableFile& file, Reason& why) {
+  if (Injected(Call::Create, why)) return CreateError::Refused;
+  const HANDLE handle =
+      ::CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE | DELETE,
+                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    FileAccess::Adopt(file, handle);
+    return CreateError::None;
+  }
+  const DWORD error = ::GetLastError();
+  why = Why(error);
+  switch (error) {
+    case ERROR_FILE_EXISTS: case ERROR_ALREADY_EXISTS: return CreateError::Exists;
+    case ERROR_FILENAME_EXCED_RANGE: return CreateError::NameTooLong;
+    case ERROR_ACCESS_DENIED: return CreateError::Refused;
+    default: return CreateError::Other;
+  }
+}
+
+// Windows has no files without a name: every new output starts as a named temporary file.
+bool CreateUnnamed(const std::string& /*folder*/, WritableFile& /*file*/) { return false; }
+
+CreateError NameUnnamed(WritableFile& /*file*/, const std::string& /*path*/, Reason& why) {
+  why = "no files without a name here";
+  return CreateError::Other;
+}
+
+// ReplaceFile gives the new file the old one's attributes and access rights itself.
+void CopyPermissions(WritableFile& /*file*/, const std::string& /*like*/) {}
+
+// A name that does not exist yet, or a link replaced in a batch, is simply renamed over.
+bool Replace(const std::string& from, const std::string& to, bool existing, Reason& why) {
+  if (Injected(Call::Rename, why)) return false;
+  const std::wstring target = SystemPath(to), source = SystemPath(from);
+  if ((existing && ::ReplaceFileW(target.c_str(), source.c_str(), nullptr,
+                                  REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) ||
+      ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    return true;
+  }
+  why = LastWhy();
+  return false;
+}
+
+void Remove(const std::string& path) { ::DeleteFileW(SystemPath(path).c_str()); }
+
+const std::string_view kPathSeparators = "/\\:";
+
+std::uint64_t NameSeed() {
+  return std::uint64_t{::GetCurrentProcessId()} * 0x9E3779B97F4A7C15u ^ ::GetTickCount64();
+}
+
+void SetCleanupFile(const std::string& name) {
+  SetTemporary(name.empty() ? std::wstring() : SystemPath(name));
+}
+
+void CleanUp() {
+  ::AcquireSRWLockExclusive(&g_temporary_lock);
+  if (g_temporary != nullptr && !g_temporary->empty()) {
+    ::DeleteFileW(g_temporary->c_str());
+    g_temporary->clear();
+  }
+  ::ReleaseSRWLockExclusive(&g_temporary_lock);
+}
+
+// The console's interrupt comes on a thread of its own, whatever the others do.
+void WithInterruptsHeld(const std::function<void()>& fn) { fn(); }
+
+bool StartThread(std::thread& thread, std::function<void()> body) {
+  Reason why;
+  if (Injected(Call::StartThread, why)) return false;
+  try {
+    thread = std::thread(std::move(body));
+    return true;
+  } catch (const std::system_error&) {
+    return false;
   }
 }
 
@@ -430,6 +440,8 @@ void WriteStandardStream(Stream stream, std::string_view text) {
 // Asks the console itself: a C runtime's isatty() is true for the null device as well, which
 // would make scripts hang.
 void Pause() {
+  Reason why;
+  if (Injected(Call::Pause, why)) return;
   const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
   DWORD mode = 0;
   if (input == nullptr || input == INVALID_HANDLE_VALUE || !::GetConsoleMode(input, &mode)) return;
@@ -464,9 +476,6 @@ bool ListCurrentFolder(std::vector<std::string>& names, Reason& why) {
   }
   return true;
 }
-
-// The console's interrupt comes on a thread of its own, whatever the others do.
-void StartThreadWithoutSignals(const std::function<void()>& start) { start(); }
 
 void StartProcess() {
   std::wstring* const temporary = new std::wstring;  // lives as long as the process

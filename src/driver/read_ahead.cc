@@ -1,6 +1,5 @@
 #include "driver/read_ahead.h"
 
-#include <system_error>
 #include <utility>
 
 namespace ruxa {
@@ -28,12 +27,8 @@ ReadAhead::ReadAhead(std::vector<std::string> names, std::uint64_t counted_from)
       head_(counted_from),
       taken_end_(counted_from),
       released_(counted_from) {
-  if (names_.empty() || !ring_.Reserve(kRing, 0)) return;
-  try {
-    platform::StartThreadWithoutSignals([this] { thread_ = std::thread([this] { Run(); }); });
-  } catch (const std::system_error&) {
-    // No thread: every file is left to the caller.
-  }
+  // Without memory or a thread, every file is left to the caller.
+  if (!names_.empty() && ring_.Reserve(kRing, 0)) platform::StartThread(thread_, [this] { Run(); });
 }
 
 ReadAhead::~ReadAhead() {
