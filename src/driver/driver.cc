@@ -409,13 +409,13 @@ std::string_view g_program;
 // Whatever goes wrong, the run ends with its cleanup: an exception unwinds to here, removing
 // every temporary file on the way, and is reported; anything that would end the program without
 // unwinding (an exception on another thread) still removes the temporary file and says so.
-int RunDriver(const ConverterProfile& profile, int argc, char** argv) {
+int RunDriver(const ConverterProfile& profile, const std::vector<std::string>& args) {
   platform::StartProcess();
   g_program = profile.name;
   std::set_terminate(EndAfterInternalFailure);
   Driver driver(profile);
   try {
-    return driver.Run(platform::Arguments(argc, argv));
+    return driver.Run(args);
   } catch (const std::bad_alloc&) {
     return driver.Stop("not enough memory");
   } catch (const std::exception& e) {
@@ -423,6 +423,10 @@ int RunDriver(const ConverterProfile& profile, int argc, char** argv) {
   } catch (...) {
     return driver.Stop("an unexpected failure");
   }
+}
+
+int RunDriver(const ConverterProfile& profile, int argc, char** argv) {
+  return RunDriver(profile, platform::Arguments(argc, argv));
 }
 
 }  // namespace ruxa
