@@ -16,6 +16,8 @@
 # to the floor and to the copy as the median of the ratios within each round.
 # Usage: bash bench/run.sh [rounds] [KERNEL...]   (default 9 rounds, every kernel; inputs go to
 #        build/bench/ and /dev/shm/)
+#        BASELINE=DIR bash bench/run.sh ...: DIR is a checkout of an earlier version (git worktree
+#        add DIR main); its programs, built the same way, race beside these as was-KERNEL.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-9}
@@ -39,11 +41,22 @@ if (($#)); then  # only the kernels named
   for k in "${kernels[@]}"; do [[ " $* " == *" ${k#*:} "* ]] && chosen+=("$k"); done
   kernels=("${chosen[@]}")
 fi
-for k in "${kernels[@]}"; do
-  cmake -S . -B "build/bench-${k#*:}" -DCMAKE_BUILD_TYPE=Release -DRUXA_BUILD_TESTS=OFF \
-    -DRUXA_KERNEL_CAP="${k%%:*}" >/dev/null
-  cmake --build "build/bench-${k#*:}" --target html2Ruxa doc2Ruxa >/dev/null
+baseline=${BASELINE:+$(realpath "$BASELINE")}
+for source in . $baseline; do
+  for k in "${kernels[@]}"; do
+    cmake -S "$source" -B "$source/build/bench-${k#*:}" -DCMAKE_BUILD_TYPE=Release \
+      -DRUXA_BUILD_TESTS=OFF -DRUXA_KERNEL_CAP="${k%%:*}" >/dev/null
+    cmake --build "$source/build/bench-${k#*:}" --target html2Ruxa doc2Ruxa >/dev/null
+  done
 done
+# The contenders of each job: each kernel, and each kernel of the baseline.
+contenders=("${kernels[@]#*:}")
+[[ -z $baseline ]] || contenders+=("${contenders[@]/#/was-}")
+# program_of CONTENDER PROGRAM: the program that contender runs.
+program_of() {
+  if [[ $1 == was-* ]]; then echo "$baseline/build/bench-${1#was-}/$2"
+  else echo "$PWD/../bench-$1/$2"; fi
+}
 
 # Real HTML: the documentation packages installed, in a fixed order, each file at least 1 kB.
 real_html() {
@@ -87,7 +100,8 @@ run_races() {
     for i in "${!names[@]}"; do
       eval "${prepares[$i]}"
       sync
-      local start=$(now)
+      local start
+      start=$(now)
       eval "${commands[$i]}" >/dev/null
       times[$i]+="$(( ($(now) - start) / 100000 )) "
     done
@@ -122,17 +136,18 @@ echo "median of $rounds rounds; each command writes new files; kernels: ${kernel
 single_job() {  # NAME PROGRAM FOLDER INPUT OUTPUT
   local name=$1 program=$2 folder=$3 input=$4 output=$5 k
   (cd "$folder" && rm -f "$output" && "$widest/$program" >/dev/null)
-  local bytes=$(stat -c %s "$folder/$output")
-  for k in "${kernels[@]}"; do
-    race "${k#*:}" "rm -f $folder/$output" "(cd $folder && $PWD/../bench-${k#*:}/$program)"
+  local bytes c
+  bytes=$(stat -c %s "$folder/$output")
+  for c in "${contenders[@]}"; do
+    race "$c" "rm -f $folder/$output" "(cd $folder && $(program_of "$c" "$program"))"
   done
   race floor "rm -f $folder/floor.out" "$bin/bench_floor $folder/$input $folder/floor.out $bytes"
   race cp "rm -f $folder/copy.out" "cp $folder/$input $folder/copy.out"
   run_races
   rm -f "$folder/floor.out" "$folder/copy.out"
-  for k in "${kernels[@]}"; do
-    report "$name" "${k#*:}" cp \
-      "$(cd "$folder" && peak_kb "$work/../bench-${k#*:}/$program")" "$(stat -c %s "$folder/$input")"
+  for c in "${contenders[@]}"; do
+    report "$name" "$c" cp \
+      "$(cd "$folder" && peak_kb "$(program_of "$c" "$program")")" "$(stat -c %s "$folder/$input")"
   done
 }
 single_job "synthetic page" html2Ruxa page page.htm page.htx
@@ -149,9 +164,9 @@ echo "conversion alone, in memory, best of 7:"
 
 # A folder: the converter's batch, the floor's batch, and a tar copy.
 folder_job() {  # NAME FOLDER
-  local name=$1 folder=$2 k
-  for k in "${kernels[@]}"; do
-    race "${k#*:}" "rm -f $folder/*.htx" "(cd $folder && $PWD/../bench-${k#*:}/html2Ruxa)"
+  local name=$1 folder=$2 c
+  for c in "${contenders[@]}"; do
+    race "$c" "rm -f $folder/*.htx" "(cd $folder && $(program_of "$c" html2Ruxa))"
   done
   (cd "$folder" && rm -f ./*.htx && "$widest/html2Ruxa" >/dev/null)
   race floor "rm -f $folder/*.flr" "(cd $folder && $bin/bench_floor --folder .htm .htx .flr)"
@@ -159,9 +174,9 @@ folder_job() {  # NAME FOLDER
     "tar -C $folder -cf - . | tar -C $folder-copy -xf -"
   run_races
   rm -rf "$folder"/*.flr "$folder-copy"
-  for k in "${kernels[@]}"; do
-    report "$name" "${k#*:}" tar \
-      "$(cd "$folder" && peak_kb "$work/../bench-${k#*:}/html2Ruxa")" \
+  for c in "${contenders[@]}"; do
+    report "$name" "$c" tar \
+      "$(cd "$folder" && peak_kb "$(program_of "$c" html2Ruxa)")" \
       "$(ls -S "$folder"/*.htm | head -1 | xargs stat -c %s)"
   done
   rm -f "$folder"/*.htx
