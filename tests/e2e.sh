@@ -6,6 +6,7 @@ set -u
 build=$(realpath "$1") group=$2
 # Each run has a time limit, a guard against hangs, not a measure of speed.
 html=$build/html2Ruxa doc=$build/doc2Ruxa runner=(timeout 60)
+# shellcheck source=e2e_lib.sh
 source "$(dirname "$0")/e2e_lib.sh"
 # Programs built for another processor run under its emulator (RUXA_EMULATOR, qemu-user):
 # scripts of the same names stand in for them.
@@ -252,7 +253,7 @@ safety)
     exec 3<&- && rm slow
     file_is big.out old
   done
-  ls -A | grep -v -x -e big.htm -e big.out | xargs -r rm -f
+  find . -mindepth 1 -maxdepth 1 ! -name big.htm ! -name big.out -exec rm -f {} +
   # A signal ignored when the program starts (nohup) stays ignored: the run completes.
   mkfifo slow && { (trap '' HUP && exec "$html" big.htm big.out >slow) & } && pid=$!
   exec 3<slow && sleep 0.5 && kill -HUP $pid && cat <&3 >/dev/null && wait $pid

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers shared by the end-to-end scripts (e2e.sh on Linux, e2e_windows.sh under wine). A script
 # sets `runner` (what goes before a program: nothing, or wine with a time limit), sources this
 # file, runs its checks and ends with `finish`.
@@ -28,6 +29,7 @@ fresh() { dir=$(mktemp -d "$scratch/case.XXXXXX") && cd "$dir" || exit 1; }
 # device; sets $status and keeps standard output and standard error for the checks below. A
 # program that hangs ($runner's time limit, status 124) ends the script at once, as a failure.
 run() {
+  # shellcheck disable=SC2154  # runner is set by the script that sources this file
   "${runner[@]}" "$@" <"${stdin:-/dev/null}" >"$out" 2>"$err"
   status=$?
   if [[ $status == 124 ]]; then

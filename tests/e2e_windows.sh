@@ -12,6 +12,7 @@ build=$(realpath "$1") group=$2 native=$(realpath "${3:-/nonexistent}" 2>/dev/nu
 source_dir=$(realpath "$(dirname "$0")/..")
 html=$build/html2Ruxa.exe doc=$build/doc2Ruxa.exe runner=(timeout 60 wine)
 command -v wine >/dev/null || { echo "wine is not installed"; exit 77; }
+# shellcheck source=e2e_lib.sh
 source "$(dirname "$0")/e2e_lib.sh"
 
 crlf() { perl -0777 -pe 's/\n/\r\n/g' "$@"; }
