@@ -210,11 +210,18 @@ EOF
 safety)
   # Help and version touch nothing, whatever the folder holds.
   fresh && printf '<p>new</p>' >page.htm && printf old >page.htx
-  run "$html" --version && console_is "--version" 0 <<<'html2Ruxa 1.1.0$'
+  run "$html" --version && console_is "--version" 0 <<<'html2Ruxa (ruxa-tools) 1.1.0$'
   for option in --help -h; do
     run "$html" $option
     compare "$option" "0 Usage: html2Ruxa INPUT OUTPUT" "$status $(head -1 "$out")"
   done
+  # Each lists the exit statuses it can return: only doc2Ruxa rejects an input.
+  run "$html" --help && compare "html2Ruxa's statuses" \
+    "Exit status: 0 done; 1 stopped on a failure." "$(grep '^Exit status' "$out")"
+  run "$doc" --help && compare "doc2Ruxa's statuses" \
+    "Exit status: 0 done; 1 stopped on a failure; 2 some input not recognised." \
+    "$(grep '^Exit status' "$out")"
+  run "$doc" --version && console_is "doc2Ruxa --version" 0 <<<'doc2Ruxa (ruxa-tools) 1.1.0$'
   file_is page.htx old && folder_holds . page.htm page.htx
   # A batch replaces a link planted at an output name; the link's target is never written.
   mkdir victim && printf secret >victim/notes.txt && rm page.htx
@@ -346,11 +353,11 @@ EOF
   ;;
 install)  # into a temporary prefix, as a packager would, then run the installed programs
   fresh && cmake --install "$build" --prefix "$dir/usr" >/dev/null
-  for f in bin/html2Ruxa bin/doc2Ruxa share/man/man1/html2Ruxa.1 share/man/man1/doc2Ruxa.1; do
+  for f in bin/html2Ruxa bin/doc2Ruxa share/man/man1/html2Ruxa.1.gz share/man/man1/doc2Ruxa.1.gz; do
     holds "$f installed" test -f "usr/$f"
   done
-  command -v groff >/dev/null && for page in usr/share/man/man1/*.1; do
-    holds "$page" groff -ww -z -man "$page"
+  command -v groff >/dev/null && for page in usr/share/man/man1/*.1.gz; do
+    holds "$page" bash -c 'set -o pipefail; zcat "$1" | groff -ww -z -man' page "$page"
   done
   printf '<body bgcolor="#abcdef">a&amp;b<br>c' >p.html
   run $emulator usr/bin/html2Ruxa p.html p.out

@@ -47,7 +47,7 @@ EOF
     run "$html" $option
     compare "$option" "0 Usage: html2Ruxa INPUT OUTPUT"$'\r' "$status $(head -n 1 "$out")"
   done
-  run "$html" --version && console_is "--version" 0 <<<'html2Ruxa 1.1.0^M$'
+  run "$html" --version && console_is "--version" 0 <<<'html2Ruxa (ruxa-tools) 1.1.0^M$'
   file_is a.htx $'Ruxa000000ffffffhi\r\n'
   # After a failure the program waits for a key only at a real console: the null device and a
   # pipe that stays open must not make it wait.

@@ -18,6 +18,7 @@ const ConverterProfile kDocProfile = {
     .matches_name = MatchesDocName,
     .output_extension = ".dox",
     .batch_output_error = "Error, invalid file name!\n",
+    .rejects_inputs = true,
     .convert = ConvertDoc,
 };
 

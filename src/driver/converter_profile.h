@@ -24,6 +24,7 @@ struct ConverterProfile {
   bool (*matches_name)(std::string_view, NameUnits);  ///< which folder entries a batch converts
   std::string_view output_extension;    ///< four bytes, written over the end of the input name
   std::string_view batch_output_error;  ///< message when a batch cannot create an output
+  bool rejects_inputs;                  ///< whether the converter may reject an input (status 2)
   ConverterFn convert;
 };
 

@@ -17,6 +17,9 @@
 #ifndef RUXA_VERSION
 #define RUXA_VERSION "unknown"
 #endif
+#ifndef RUXA_PACKAGE
+#define RUXA_PACKAGE "ruxa-tools"
+#endif
 
 namespace ruxa {
 
@@ -369,15 +372,16 @@ class Driver {
                    "over the old one only when complete; a batch replaces a symbolic link at\n"
                    "an output name instead of writing through it; no file is converted onto\n"
                    "itself. Failures are explained on standard error.\n\n"
-                   "Exit status: 0 done; 1 stopped on a failure; 2 some input not recognised.\n"
-                   "Manual: man " +
+                   "Exit status: 0 done; 1 stopped on a failure" +
+                   (profile_.rejects_inputs ? "; 2 some input not recognised" : "") +
+                   ".\nManual: man " +
                    name + "\n");
     console_.Flush();
     return kExitOk;
   }
 
   int Version() {
-    console_.Write(std::string(profile_.name) + " " RUXA_VERSION "\n");
+    console_.Write(std::string(profile_.name) + " (" RUXA_PACKAGE ") " RUXA_VERSION "\n");
     console_.Flush();
     return kExitOk;
   }

@@ -24,6 +24,7 @@ const ConverterProfile kHtmlProfile = {
     .matches_name = MatchesHtmlName,
     .output_extension = ".htx",
     .batch_output_error = "Error!\n",
+    .rejects_inputs = false,
     .convert = ConvertHtml,
 };
 
