@@ -55,7 +55,7 @@ contenders=("${kernels[@]#*:}")
 # program_of CONTENDER PROGRAM: the program that contender runs.
 program_of() {
   if [[ $1 == was-* ]]; then echo "$baseline/build/bench-${1#was-}/$2"
-  else echo "$PWD/../bench-$1/$2"; fi
+  else echo "$work/../bench-$1/$2"; fi
 }
 
 # Real HTML: the documentation packages installed, in a fixed order, each file at least 1 kB.
