@@ -1,4 +1,4 @@
-# Cross-builds static Linux programs for s390x with Debian's cross compiler
+# Cross-builds Linux programs for s390x with Debian's cross compiler
 # (g++-s390x-linux-gnu); the tests run them under qemu-user (qemu-s390x), the programs directly
 # and the end-to-end scripts through RUXA_EMULATOR.
 set(CMAKE_SYSTEM_NAME Linux)
@@ -10,5 +10,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-s390x)
+# The programs link to the target's C and C++ libraries, as Debian's own do; qemu-user finds them
+# under the cross compiler's folder.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-s390x -L /usr/s390x-linux-gnu)
