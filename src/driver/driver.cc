@@ -260,9 +260,12 @@ class Driver {
     if (loading && !out.WritesExistingFile() && !load.emplace(*loading, data, size, out).Start()) {
       load.reset();
     }
-    if (loading && !load && !LoadWhole(*loading, info, memory_, size, why)) {
-      out.Abandon();
-      return FailFile(kInvalidFileName, "cannot read " + Quoted(input) + ": " + why);
+    if (loading && !load) {
+      if (!LoadWhole(*loading, info, memory_, size, why)) {
+        out.Abandon();
+        return FailFile(kInvalidFileName, "cannot read " + Quoted(input) + ": " + why);
+      }
+      data = memory_.data();
     }
     if (!out.Open(why)) return CannotCreate(output, mode, why);
     console_.Write(profile_.banner);
