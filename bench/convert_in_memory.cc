@@ -31,22 +31,6 @@ class CountingStream : public ruxa::OutputStream {
   }
 };
 
-const char* KernelName(ruxa::VectorKernel kernel) {
-  switch (kernel) {
-    case ruxa::VectorKernel::Portable:
-      return "portable";
-    case ruxa::VectorKernel::Sse2:
-      return "sse2";
-    case ruxa::VectorKernel::Avx2:
-      return "avx2";
-    case ruxa::VectorKernel::Avx512:
-      return "avx512";
-    case ruxa::VectorKernel::Neon:
-      return "neon";
-  }
-  return "?";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,8 +55,8 @@ int main(int argc, char** argv) {
     const bool doc = file.size() >= 4 && file.compare(file.size() - 4, 4, ".doc") == 0;
     std::vector<std::uint8_t> buffer(input.size());
     for (const ruxa::VectorKernel kernel : ruxa::AvailableVectorKernels()) {
-      if (!only.empty() && only != KernelName(kernel)) continue;
-      ruxa::UseVectorKernel(kernel);
+      if (!only.empty() && only != ruxa::KernelName(kernel)) continue;
+      const ruxa::ScopedVectorKernel use(kernel);
       double best = 1e30;
       std::size_t written = 0;
       for (int round = 0; round < kRounds; ++round) {
@@ -92,8 +76,8 @@ int main(int argc, char** argv) {
         written = out.bytes;
       }
       std::printf("%-28s %-9s %8.1f ms  %6.2f GB/s  (%zu bytes in, %zu out)\n", file.c_str(),
-                  KernelName(kernel), best, static_cast<double>(input.size()) / best / 1e6,
-                  input.size(), written);
+                  std::string(ruxa::KernelName(kernel)).c_str(), best,
+                  static_cast<double>(input.size()) / best / 1e6, input.size(), written);
     }
   }
   return 0;

@@ -3,8 +3,8 @@
 #   floor  bench/floor.cc: reads each input whole into one buffer and writes as many bytes as
 #          the converter wrote to a new file; no converter can beat it
 #   cp     cp of the single file, or a tar copy of the folder
-# once for each vector kernel this processor runs (a build of the programs capped at that
-# kernel, in build/bench-KERNEL), on these jobs (every timed command writes new output files,
+# once for each vector kernel this processor runs (bench_html2Ruxa and bench_doc2Ruxa: the
+# programs with the kernels their first argument names, all from one build), on these jobs (every timed command writes new output files,
 # its old ones removed first):
 #   synthetic page   one generated 100 MB page (bench/make_bench_inputs.cc)
 #   real page        about 100 MB of the HTML documentation installed on this machine, in one file
@@ -24,38 +24,51 @@ rounds=${1:-9}
 shift || true
 cmake --preset release >/dev/null
 cmake --build --preset release --target make_bench_inputs bench_floor bench_convert_in_memory \
-  >/dev/null
+  bench_html2Ruxa bench_doc2Ruxa >/dev/null
 bin=$PWD/build/release
 work=$PWD/build/bench
 shm=/dev/shm/ruxa-bench
 
-# The kernels this processor runs, each as the number RUXA_KERNEL_CAP takes and a name.
-flags=$(grep -m1 '^flags' /proc/cpuinfo 2>/dev/null || true)
-has() { local f; for f; do [[ " $flags " == *" $f "* ]] || return 1; done; }
-kernels=(0:portable)
-has sse2 && kernels+=(1:sse2)
-has avx2 bmi1 popcnt && kernels+=(2:avx2)
-has avx512f avx512bw && kernels+=(3:avx512)
+# The kernels this processor runs, as the programs themselves list them, narrowest first.
+mapfile -t kernels < <("$bin/bench_html2Ruxa" --kernels)
 if (($#)); then  # only the kernels named
   chosen=()
-  for k in "${kernels[@]}"; do [[ " $* " == *" ${k#*:} "* ]] && chosen+=("$k"); done
+  for k in "${kernels[@]}"; do [[ " $* " == *" $k "* ]] && chosen+=("$k"); done
   kernels=("${chosen[@]}")
 fi
+# A baseline with the benchmark's programs is built once; an older one, whose programs took
+# their kernel from the build (RUXA_KERNEL_CAP: 0 portable, 1 sse2, 2 avx2, 3 avx512), once per
+# kernel.
 baseline=${BASELINE:+$(realpath "$BASELINE")}
-for source in . $baseline; do
+if [[ -n $baseline && -f $baseline/bench/kernel_program.cc ]]; then
+  cmake -S "$baseline" -B "$baseline/build/bench" -DCMAKE_BUILD_TYPE=Release \
+    -DBUILD_TESTING=OFF >/dev/null
+  cmake --build "$baseline/build/bench" --target bench_html2Ruxa bench_doc2Ruxa >/dev/null
+elif [[ -n $baseline ]]; then
+  caps=(portable sse2 avx2 avx512)
   for k in "${kernels[@]}"; do
-    cmake -S "$source" -B "$source/build/bench-${k#*:}" -DCMAKE_BUILD_TYPE=Release \
-      -DRUXA_BUILD_TESTS=OFF -DRUXA_KERNEL_CAP="${k%%:*}" >/dev/null
-    cmake --build "$source/build/bench-${k#*:}" --target html2Ruxa doc2Ruxa >/dev/null
+    for cap in "${!caps[@]}"; do [[ ${caps[$cap]} == "$k" ]] && break; done
+    cmake -S "$baseline" -B "$baseline/build/bench-$k" -DCMAKE_BUILD_TYPE=Release \
+      -DRUXA_BUILD_TESTS=OFF -DRUXA_KERNEL_CAP="$cap" >/dev/null
+    cmake --build "$baseline/build/bench-$k" --target html2Ruxa doc2Ruxa >/dev/null
   done
-done
+fi
 # The contenders of each job: each kernel, and each kernel of the baseline.
-contenders=("${kernels[@]#*:}")
-[[ -z $baseline ]] || contenders+=("${contenders[@]/#/was-}")
-# program_of CONTENDER PROGRAM: the program that contender runs.
-program_of() {
-  if [[ $1 == was-* ]]; then echo "$baseline/build/bench-${1#was-}/$2"
-  else echo "$work/../bench-$1/$2"; fi
+contenders=("${kernels[@]}")
+[[ -z $baseline ]] || contenders+=("${kernels[@]/#/was-}")
+# command_of CONTENDER PROGRAM: the command that runs PROGRAM (html2Ruxa or doc2Ruxa) as that
+# contender.
+command_of() {
+  local kernel=${1#was-}
+  if [[ $1 != was-* ]]; then echo "$bin/bench_$2 $kernel"
+  elif [[ -x $baseline/build/bench/bench_$2 ]]; then echo "$baseline/build/bench/bench_$2 $kernel"
+  else echo "$baseline/build/bench-$kernel/$2"; fi
+}
+# peak_of CONTENDER PROGRAM FOLDER: that contender's peak memory in FOLDER, in KiB.
+peak_of() {
+  local command
+  read -ra command <<<"$(command_of "$1" "$2")"
+  (cd "$3" && peak_kb "${command[@]}")
 }
 
 # Real HTML: the documentation packages installed, in a fixed order, each file at least 1 kB.
@@ -83,7 +96,6 @@ fi
 rm -rf "$shm" && mkdir -p "$shm" && cp -r "$work/real-pages" "$shm/pages"
 trap 'rm -rf "$shm"' EXIT
 cd "$work"
-widest=$PWD/../bench-${kernels[-1]#*:}
 
 now() { date +%s%N; }
 # race NAME PREPARE COMMAND...: one contender; `prepare` runs untimed before each of its runs.
@@ -129,17 +141,17 @@ report() {  # JOB KERNEL COPY_NAME PEAK_KB LARGEST_INPUT
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "vector extensions: $(grep -o 'avx[^ ]*' /proc/cpuinfo | sort -u | tr '\n' ' ')"
-echo "median of $rounds rounds; each command writes new files; kernels: ${kernels[*]#*:}"
+echo "median of $rounds rounds; each command writes new files; kernels: ${kernels[*]}"
 
 # One file: the converter of each kernel in batch mode in the file's folder, the floor writing
 # as many bytes.
 single_job() {  # NAME PROGRAM FOLDER INPUT OUTPUT
   local name=$1 program=$2 folder=$3 input=$4 output=$5 k
-  (cd "$folder" && rm -f "$output" && "$widest/$program" >/dev/null)
+  (cd "$folder" && rm -f "$output" && eval "$(command_of "${kernels[-1]}" "$program")" >/dev/null)
   local bytes c
   bytes=$(stat -c %s "$folder/$output")
   for c in "${contenders[@]}"; do
-    race "$c" "rm -f $folder/$output" "(cd $folder && $(program_of "$c" "$program"))"
+    race "$c" "rm -f $folder/$output" "(cd $folder && $(command_of "$c" "$program"))"
   done
   race floor "rm -f $folder/floor.out" "$bin/bench_floor $folder/$input $folder/floor.out $bytes"
   race cp "rm -f $folder/copy.out" "cp $folder/$input $folder/copy.out"
@@ -147,7 +159,7 @@ single_job() {  # NAME PROGRAM FOLDER INPUT OUTPUT
   rm -f "$folder/floor.out" "$folder/copy.out"
   for c in "${contenders[@]}"; do
     report "$name" "$c" cp \
-      "$(cd "$folder" && peak_kb "$(program_of "$c" "$program")")" "$(stat -c %s "$folder/$input")"
+      "$(peak_of "$c" "$program" "$folder")" "$(stat -c %s "$folder/$input")"
   done
 }
 single_job "synthetic page" html2Ruxa page page.htm page.htx
@@ -160,15 +172,15 @@ single_job "document" doc2Ruxa doc big.doc big.dox
 # it overlaps with in the programs.
 echo "conversion alone, in memory, best of 7:"
 "$bin/bench_convert_in_memory" page/page.htm real/page.htm dense/page.htm doc/big.doc |
-  awk -v chosen=" ${kernels[*]#*:} " 'index(chosen, " " $2 " ")'
+  awk -v chosen=" ${kernels[*]} " 'index(chosen, " " $2 " ")'
 
 # A folder: the converter's batch, the floor's batch, and a tar copy.
 folder_job() {  # NAME FOLDER
   local name=$1 folder=$2 c
   for c in "${contenders[@]}"; do
-    race "$c" "rm -f $folder/*.htx" "(cd $folder && $(program_of "$c" html2Ruxa))"
+    race "$c" "rm -f $folder/*.htx" "(cd $folder && $(command_of "$c" html2Ruxa))"
   done
-  (cd "$folder" && rm -f ./*.htx && "$widest/html2Ruxa" >/dev/null)
+  (cd "$folder" && rm -f ./*.htx && eval "$(command_of "${kernels[-1]}" html2Ruxa)" >/dev/null)
   race floor "rm -f $folder/*.flr" "(cd $folder && $bin/bench_floor --folder .htm .htx .flr)"
   race tar "rm -rf $folder-copy; mkdir $folder-copy" \
     "tar -C $folder -cf - . | tar -C $folder-copy -xf -"
@@ -176,7 +188,7 @@ folder_job() {  # NAME FOLDER
   rm -rf "$folder"/*.flr "$folder-copy"
   for c in "${contenders[@]}"; do
     report "$name" "$c" tar \
-      "$(cd "$folder" && peak_kb "$(program_of "$c" html2Ruxa)")" \
+      "$(peak_of "$c" html2Ruxa "$folder")" \
       "$(ls -S "$folder"/*.htm | head -1 | xargs stat -c %s)"
   done
   rm -f "$folder"/*.htx

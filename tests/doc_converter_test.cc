@@ -8,6 +8,7 @@
 #include "fuzz/reference.h"
 #include "fuzz/stepped_load.h"
 #include "kernels/kernels.h"
+#include "tests/each_kernel.h"
 #include "tests/guard_page.h"
 
 namespace ruxa {
@@ -22,7 +23,10 @@ std::vector<std::uint8_t> Doc(std::size_t size, char marker, std::vector<std::ui
   return doc;
 }
 
-TEST(DocConverter, OutputFiles) {
+class DocEachKernel : public testing::EachKernel {};
+RUXA_FOR_EACH_KERNEL(DocEachKernel);
+
+TEST_P(DocEachKernel, OutputFiles) {
   const std::string kInvalid = "Invalid doc file! \n";
   const struct {
     std::vector<std::uint8_t> doc;
@@ -71,35 +75,31 @@ TEST(DocConverter, OutputFiles) {
       {Doc(2095, 'D', {2, 0, 0xD9, 'a'}, 10), "", kInvalid},
       {Doc(2096, 'd'), "", kInvalid},
   };
-  for (const VectorKernel kernel : AvailableVectorKernels()) {
-    UseVectorKernel(kernel);
-    for (const auto& c : kCases) {
-      // Guard bytes past the end, each the byte a signature cut by the end would need there:
-      // such a signature must neither match nor erase anything beyond the end.
-      const std::uint8_t guard =
-          c.doc.size() > kLayoutMarkerOffset && c.doc[kLayoutMarkerOffset] == '6' ? 0x01 : 0xD9;
-      std::vector<std::uint8_t> doc = c.doc;
-      doc.insert(doc.end(), 8, guard);
-      StringOutputStream out, console;
-      SourceBuffer source{doc.data(), c.doc.size()};
-      const ConvertOutcome outcome = ConvertDoc(source, out, console, RunMode::Single);
-      EXPECT_EQ(out.str(), c.file) << static_cast<int>(kernel);
-      EXPECT_EQ(std::vector<std::uint8_t>(doc.end() - 8, doc.end()),
-                std::vector<std::uint8_t>(8, guard));
-      EXPECT_EQ(console.str(), c.console);
-      EXPECT_EQ(outcome,
-                c.console.empty() ? ConvertOutcome::Converted : ConvertOutcome::Unrecognised);
+  for (const auto& c : kCases) {
+    // Guard bytes past the end, each the byte a signature cut by the end would need there:
+    // such a signature must neither match nor erase anything beyond the end.
+    const std::uint8_t guard =
+        c.doc.size() > kLayoutMarkerOffset && c.doc[kLayoutMarkerOffset] == '6' ? 0x01 : 0xD9;
+    std::vector<std::uint8_t> doc = c.doc;
+    doc.insert(doc.end(), 8, guard);
+    StringOutputStream out, console;
+    SourceBuffer source{doc.data(), c.doc.size()};
+    const ConvertOutcome outcome = ConvertDoc(source, out, console, RunMode::Single);
+    EXPECT_EQ(out.str(), c.file);
+    EXPECT_EQ(std::vector<std::uint8_t>(doc.end() - 8, doc.end()),
+              std::vector<std::uint8_t>(8, guard));
+    EXPECT_EQ(console.str(), c.console);
+    EXPECT_EQ(outcome,
+              c.console.empty() ? ConvertOutcome::Converted : ConvertOutcome::Unrecognised);
 #if defined(RUXA_TEST_GUARD_PAGE)
-      // The same document ending where an unreadable page begins.
-      testing::GuardedBytes memory(c.doc.size());
-      SourceBuffer guarded{memory.Place(c.doc.data(), c.doc.size()), c.doc.size()};
-      StringOutputStream guarded_out, guarded_console;
-      ConvertDoc(guarded, guarded_out, guarded_console, RunMode::Single);
-      EXPECT_EQ(guarded_out.str(), c.file);
+    // The same document ending where an unreadable page begins.
+    testing::GuardedBytes memory(c.doc.size());
+    SourceBuffer guarded{memory.Place(c.doc.data(), c.doc.size()), c.doc.size()};
+    StringOutputStream guarded_out, guarded_console;
+    ConvertDoc(guarded, guarded_out, guarded_console, RunMode::Single);
+    EXPECT_EQ(guarded_out.str(), c.file);
 #endif
-    }
   }
-  UseVectorKernel(AvailableVectorKernels().back());
 }
 
 TEST(DocConverter, OutputBound) {
@@ -154,7 +154,7 @@ std::pair<std::string, std::string> Convert(std::vector<std::uint8_t> doc) {
 
 // A document still loading gives the same bytes as a loaded one, however its bytes arrive, and
 // both are the model's.
-TEST(DocConverter, LoadingDocumentsGiveTheSameBytes) {
+TEST_P(DocEachKernel, LoadingDocumentsGiveTheSameBytes) {
   std::vector<std::vector<std::uint8_t>> docs = Documents(12, 4000);
   docs.push_back(Documents(1, (std::size_t{1} << 20) + 5000)[0]);  // a megabyte at a time
   for (std::size_t number = 0; number < docs.size(); ++number) {
@@ -163,20 +163,15 @@ TEST(DocConverter, LoadingDocumentsGiveTheSameBytes) {
     const bool large = doc.size() > 5000;
     const auto plans = large ? std::vector<std::vector<std::size_t>>{{std::size_t{1} << 20}}
                              : testing::StepPlans(doc.size());
-    for (const VectorKernel kernel : AvailableVectorKernels()) {
-      UseVectorKernel(kernel);
-      const auto whole = Convert(doc);
-      EXPECT_EQ(whole.first, model.file) << number;
-      for (const auto& plan : plans) {
-        const auto stepped = testing::ConvertStepped(
-            doc, plan, [](SourceBuffer& source, OutputStream& out, OutputStream& console) {
-              ConvertDoc(source, out, console, RunMode::Batch);
-            });
-        EXPECT_TRUE(stepped == whole)
-            << number << " kernel " << static_cast<int>(kernel) << " step " << plan[0];
-      }
+    const auto whole = Convert(doc);
+    EXPECT_EQ(whole.first, model.file) << number;
+    for (const auto& plan : plans) {
+      const auto stepped = testing::ConvertStepped(
+          doc, plan, [](SourceBuffer& source, OutputStream& out, OutputStream& console) {
+            ConvertDoc(source, out, console, RunMode::Batch);
+          });
+      EXPECT_TRUE(stepped == whole) << number << " step " << plan[0];
     }
-    UseVectorKernel(AvailableVectorKernels().back());
   }
 }
 

@@ -71,9 +71,7 @@ class Faults : public testing::Test {
 };
 
 // A page whose output tells it from the old one: large pages (9 MiB) load on a second thread.
-std::string Page(bool large) {
-  return "<p>new</p>" + std::string(large ? 9 << 20 : 1000, 'n');
-}
+std::string Page(bool large) { return "<p>new</p>" + std::string(large ? 9 << 20 : 1000, 'n'); }
 
 enum class Left { Old, Absent, New };
 
@@ -104,7 +102,12 @@ TEST_F(Faults, EachFailingCallKeepsThePromiseInBothModes) {
       // A folder that refuses new files: an existing output is rewritten in place, and opened
       // only once its input has loaded whole.
       {"folder refuses new files", {{Call::Create, 1}}, true, true, 0, "", Left::New},
-      {"in place, then read", {{Call::Create, 1}, {Call::Read, 1}}, true, true, 1, kRead,
+      {"in place, then read",
+       {{Call::Create, 1}, {Call::Read, 1}},
+       true,
+       true,
+       1,
+       kRead,
        Left::Old},
   };
   for (const Row& row : rows) {
@@ -116,9 +119,9 @@ TEST_F(Faults, EachFailingCallKeepsThePromiseInBothModes) {
       if (row.old_output) Put("p.htx", "old");
       for (const auto& [call, nth] : row.faults) platform::FailCallForTest(call, nth);
       std::string error;
-      const int status = Run(kHtmlProfile, batch ? std::vector<std::string>{}
-                                                 : std::vector<std::string>{"p.htm", "p.htx"},
-                             error);
+      const int status = Run(
+          kHtmlProfile,
+          batch ? std::vector<std::string>{} : std::vector<std::string>{"p.htm", "p.htx"}, error);
       if (row.faults[0].first == Call::Link && platform::FailurePendingForTest()) {
         platform::FailCallForTest(Call::Link, 0);
         continue;  // no files without a name on this system: nothing to link

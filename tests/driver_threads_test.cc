@@ -1,6 +1,3 @@
-#include "driver/load_write_thread.h"
-#include "driver/read_ahead.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +6,9 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "driver/load_write_thread.h"
+#include "driver/read_ahead.h"
 
 namespace ruxa {
 namespace {
@@ -45,8 +45,9 @@ TEST(LoadWriteThread, AFileThatShrankStopsTheConverterWithAReason) {
   platform::InputFile in;
   ASSERT_TRUE(in.Open(input, false, why)) << why;
   OutputFile out;
-  ASSERT_EQ(out.Create(folder.File("page.htx"), OutputFile::Links::Replace, platform::FileId{}, why),
-            OutputFile::Created::Yes)
+  ASSERT_EQ(
+      out.Create(folder.File("page.htx"), OutputFile::Links::Replace, platform::FileId{}, why),
+      OutputFile::Created::Yes)
       << why;
   std::vector<std::uint8_t> memory(5000, 'o');
   platform::Reason read_why, write_why;

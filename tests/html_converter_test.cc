@@ -7,6 +7,7 @@
 #include "fuzz/reference.h"
 #include "fuzz/stepped_load.h"
 #include "kernels/kernels.h"
+#include "tests/each_kernel.h"
 #include "tests/guard_page.h"
 
 namespace ruxa {
@@ -134,20 +135,19 @@ std::pair<std::string, std::string> Convert(std::string page, RunMode mode) {
 }
 
 // Every scanner this processor runs gives the model's bytes in both modes.
-TEST(HtmlConverter, EveryScannerGivesTheModelsBytes) {
+class HtmlEachKernel : public testing::EachKernel {};
+RUXA_FOR_EACH_KERNEL(HtmlEachKernel);
+
+TEST_P(HtmlEachKernel, GivesTheModelsBytes) {
   const std::vector<std::string> pages = Pages(40, 3000);
   for (std::size_t number = 0; number < pages.size(); ++number) {
     const std::string& page = pages[number];
     for (const RunMode mode : {RunMode::Batch, RunMode::Single}) {
       const reference::Result model = reference::Html(
           std::vector<std::uint8_t>(page.begin(), page.end()), mode == RunMode::Batch);
-      for (const VectorKernel kernel : AvailableVectorKernels()) {
-        UseVectorKernel(kernel);
-        const auto [file, console] = Convert(page, mode);
-        EXPECT_EQ(file, model.file) << number << " kernel " << static_cast<int>(kernel);
-        EXPECT_EQ(console, model.console) << number;
-      }
-      UseVectorKernel(AvailableVectorKernels().back());
+      const auto [file, console] = Convert(page, mode);
+      EXPECT_EQ(file, model.file) << number;
+      EXPECT_EQ(console, model.console) << number;
     }
   }
 }
@@ -156,7 +156,7 @@ TEST(HtmlConverter, EveryScannerGivesTheModelsBytes) {
 // No pass reads past the page, wherever it ends: each page ends where an unreadable page begins.
 // The pages: generated ones cut at every length of their last block, and every pattern, cut at
 // every length, at every position of the last blocks of a page of text.
-TEST(HtmlConverter, NoPassReadsPastThePage) {
+TEST_P(HtmlEachKernel, NoPassReadsPastThePage) {
   std::vector<std::string> pages;
   for (const std::string& whole : Pages(10, 3000)) {
     for (std::size_t cut = 0; cut < 64; ++cut) pages.push_back(whole.substr(0, whole.size() - cut));
@@ -175,15 +175,10 @@ TEST(HtmlConverter, NoPassReadsPastThePage) {
   for (const std::string& page : pages) {
     for (const RunMode mode : {RunMode::Batch, RunMode::Single}) {
       const auto expected = Convert(page, mode);
-      for (const VectorKernel kernel : AvailableVectorKernels()) {
-        UseVectorKernel(kernel);
-        StringOutputStream out, console;
-        SourceBuffer source{memory.Place(page.data(), page.size()), page.size()};
-        ConvertHtml(source, out, console, mode);
-        EXPECT_EQ(out.str(), expected.first)
-            << page.size() << " kernel " << static_cast<int>(kernel);
-      }
-      UseVectorKernel(AvailableVectorKernels().back());
+      StringOutputStream out, console;
+      SourceBuffer source{memory.Place(page.data(), page.size()), page.size()};
+      ConvertHtml(source, out, console, mode);
+      EXPECT_EQ(out.str(), expected.first) << page.size();
     }
   }
 }
@@ -191,7 +186,7 @@ TEST(HtmlConverter, NoPassReadsPastThePage) {
 
 // A page still loading gives the same bytes as a loaded one, however its bytes arrive: the
 // passes never look at bytes not yet loaded.
-TEST(HtmlConverter, LoadingPagesGiveTheSameBytes) {
+TEST_P(HtmlEachKernel, LoadingPagesGiveTheSameBytes) {
   std::vector<std::string> pages = Pages(12, 3000);
   pages.push_back(Pages(1, (std::size_t{1} << 20) + 5000)[0]);  // loaded a megabyte at a time
   for (std::size_t number = 0; number < pages.size(); ++number) {
@@ -201,18 +196,13 @@ TEST(HtmlConverter, LoadingPagesGiveTheSameBytes) {
                              : testing::StepPlans(page.size());
     for (const RunMode mode : {RunMode::Batch, RunMode::Single}) {
       const auto whole = Convert(pages[number], mode);
-      for (const VectorKernel kernel : AvailableVectorKernels()) {
-        UseVectorKernel(kernel);
-        for (const auto& plan : plans) {
-          const auto stepped = testing::ConvertStepped(
-              page, plan, [&](SourceBuffer& source, OutputStream& out, OutputStream& console) {
-                ConvertHtml(source, out, console, mode);
-              });
-          EXPECT_TRUE(stepped == whole)
-              << number << " kernel " << static_cast<int>(kernel) << " step " << plan[0];
-        }
+      for (const auto& plan : plans) {
+        const auto stepped = testing::ConvertStepped(
+            page, plan, [&](SourceBuffer& source, OutputStream& out, OutputStream& console) {
+              ConvertHtml(source, out, console, mode);
+            });
+        EXPECT_TRUE(stepped == whole) << number << " step " << plan[0];
       }
-      UseVectorKernel(AvailableVectorKernels().back());
     }
   }
 }

@@ -5,11 +5,15 @@
 #include <string>
 
 #include "kernels/kernels.h"
+#include "tests/each_kernel.h"
 
 namespace ruxa {
 namespace {
 
-TEST(OutputStream, WriteNonZeroDropsExactlyTheZeros) {
+class StreamEachKernel : public testing::EachKernel {};
+RUXA_FOR_EACH_KERNEL(StreamEachKernel);
+
+TEST_P(StreamEachKernel, WriteNonZeroDropsExactlyTheZeros) {
   std::string text16, mixed;  // 16-bit text, as documents hold it; an irregular mixture
   for (int i = 0; i < 40; ++i) text16 += std::string(1, static_cast<char>('a' + i % 26)) + '\0';
   for (int i = 0; i < 300; ++i) mixed += static_cast<char>(i * 7 % 5 == 0 ? 0 : i);
@@ -20,24 +24,20 @@ TEST(OutputStream, WriteNonZeroDropsExactlyTheZeros) {
                                 text16.substr(1),
                                 mixed,
                                 std::string(300000, 'y') + text16 + mixed};  // crosses drains
-  for (const VectorKernel kernel : AvailableVectorKernels()) {
-    UseVectorKernel(kernel);
-    for (const std::string& data : kCases) {
-      StringOutputStream out;
-      const std::size_t kept =
-          out.WriteNonZero(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
-      std::string expected = data;
-      std::erase(expected, '\0');
-      EXPECT_EQ(out.str(), expected) << data.size() << " kernel " << static_cast<int>(kernel);
-      EXPECT_EQ(kept, expected.size());
-    }
+  for (const std::string& data : kCases) {
+    StringOutputStream out;
+    const std::size_t kept =
+        out.WriteNonZero(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+    std::string expected = data;
+    std::erase(expected, '\0');
+    EXPECT_EQ(out.str(), expected) << data.size();
+    EXPECT_EQ(kept, expected.size());
   }
-  UseVectorKernel(AvailableVectorKernels().back());
 }
 
 // In place, and into a separate buffer, on every kernel: the bytes kept, and nothing written
 // at or past `to + size`. Blocks without zeros, of 16-bit text, of zeros alone, and mixed.
-TEST(OutputStream, CompactNonZeroStaysWithinItsRange) {
+TEST_P(StreamEachKernel, CompactNonZeroStaysWithinItsRange) {
   const auto byte = [](int kind, std::size_t i) -> char {
     switch (kind) {
       case 0:
@@ -50,30 +50,26 @@ TEST(OutputStream, CompactNonZeroStaysWithinItsRange) {
         return i % 3 == 0 ? 0 : static_cast<char>('a' + i % 26);
     }
   };
-  for (const VectorKernel kernel : AvailableVectorKernels()) {
-    UseVectorKernel(kernel);
-    const auto compact = ActiveKernels().compact_nonzero;
-    for (int kind = 0; kind < 4; ++kind) {
-      for (const std::size_t size : {0, 1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 130}) {
-        std::string data;
-        for (std::size_t i = 0; i < size; ++i) data += byte(kind, i);
-        std::string expected = data;
-        std::erase(expected, '\0');
-        std::string in_place = data + "#";
-        const std::size_t kept =
-            compact(reinterpret_cast<std::uint8_t*>(in_place.data()),
-                    reinterpret_cast<const std::uint8_t*>(in_place.data()), size);
-        EXPECT_EQ(in_place.substr(0, kept), expected) << size;
-        EXPECT_EQ(in_place.back(), '#') << size << " kernel " << static_cast<int>(kernel);
-        std::string apart(size + 1, '#');
-        compact(reinterpret_cast<std::uint8_t*>(apart.data()),
-                reinterpret_cast<const std::uint8_t*>(data.data()), size);
-        EXPECT_EQ(apart.substr(0, kept), expected);
-        EXPECT_EQ(apart.back(), '#') << size;
-      }
+  const auto compact = ActiveKernels().compact_nonzero;
+  for (int kind = 0; kind < 4; ++kind) {
+    for (const std::size_t size : {0, 1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 130}) {
+      std::string data;
+      for (std::size_t i = 0; i < size; ++i) data += byte(kind, i);
+      std::string expected = data;
+      std::erase(expected, '\0');
+      std::string in_place = data + "#";
+      const std::size_t kept =
+          compact(reinterpret_cast<std::uint8_t*>(in_place.data()),
+                  reinterpret_cast<const std::uint8_t*>(in_place.data()), size);
+      EXPECT_EQ(in_place.substr(0, kept), expected) << size;
+      EXPECT_EQ(in_place.back(), '#') << size;
+      std::string apart(size + 1, '#');
+      compact(reinterpret_cast<std::uint8_t*>(apart.data()),
+              reinterpret_cast<const std::uint8_t*>(data.data()), size);
+      EXPECT_EQ(apart.substr(0, kept), expected);
+      EXPECT_EQ(apart.back(), '#') << size;
     }
   }
-  UseVectorKernel(AvailableVectorKernels().back());
 }
 
 }  // namespace

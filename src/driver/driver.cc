@@ -198,8 +198,7 @@ class Driver {
   // themselves (notes.htx, index..htx, an output that is a link to the entry) and entries that
   // are not regular files are left untouched.
   FileResult ConvertEntry(const std::string& name) {
-    const std::string output =
-        DeriveOutputName(name, profile_.output_extension, kUnits);
+    const std::string output = DeriveOutputName(name, profile_.output_extension, kUnits);
     if (output == name) return FileResult::Skipped;
     if (read_ahead_ && ReadsAhead(name)) {
       const ReadAhead::File file = read_ahead_->Next();
@@ -311,8 +310,8 @@ class Driver {
 
   // Writes out what is left, waits for the second thread, and puts the output in place: empty
   // when the converter rejected the input. A failed read or write leaves the old output.
-  FileResult Complete(OutputFile& out, std::optional<LoadWriteThread>& load,
-                      ConvertOutcome outcome, const std::string& input, const std::string& output) {
+  FileResult Complete(OutputFile& out, std::optional<LoadWriteThread>& load, ConvertOutcome outcome,
+                      const std::string& input, const std::string& output) {
     const bool flushed = file_stream_.Flush();
     platform::Reason read_why, queued_why, why;  // of the load, of its thread's writes, ours
     if (load) load->Finish(read_why, queued_why);
@@ -377,8 +376,7 @@ class Driver {
                    "itself. Failures are explained on standard error.\n\n"
                    "Exit status: 0 done; 1 stopped on a failure" +
                    (profile_.rejects_inputs ? "; 2 some input not recognised" : "") +
-                   ".\nManual: man " +
-                   name + "\n");
+                   ".\nManual: man " + name + "\n");
     console_.Flush();
     return kExitOk;
   }
@@ -392,7 +390,7 @@ class Driver {
   const ConverterProfile& profile_;
   // Console writes are never checked: if standard output goes away, the files are still written.
   ConsoleStream console_;
-  platform::InputMemory memory_;  // one input at a time, reused across a batch
+  platform::InputMemory memory_;         // one input at a time, reused across a batch
   std::optional<ReadAhead> read_ahead_;  // a batch's small files, read on a second thread
   bool wrote_existing_file_ = false;
   OutputFileStream file_stream_;

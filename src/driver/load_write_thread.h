@@ -35,8 +35,7 @@ struct LoadStopped {};
 /// input memory (before its count is published) and the output file.
 class LoadWriteThread : public LoadCount {
  public:
-  LoadWriteThread(platform::InputFile& file, std::uint8_t* into, std::size_t size,
-                  OutputFile& out);
+  LoadWriteThread(platform::InputFile& file, std::uint8_t* into, std::size_t size, OutputFile& out);
   /// Starts the thread; false when the system cannot start one (nothing is read then).
   bool Start();
   /// Stops the load and ends the thread, if that was not done.

@@ -40,10 +40,9 @@ OutputFile::Created OutputFile::Create(const std::string& path, Links links,
     }
     platform::FileInfo linked;
     platform::Reason ignored;
-    if (info.id == input ||
-        (info.kind == platform::FileKind::Link &&
-         platform::DescribePath(path, true, linked, ignored) &&
-         linked.kind != platform::FileKind::Missing && linked.id == input)) {
+    if (info.id == input || (info.kind == platform::FileKind::Link &&
+                             platform::DescribePath(path, true, linked, ignored) &&
+                             linked.kind != platform::FileKind::Missing && linked.id == input)) {
       why = "it is the input file";
       return Created::IsInput;
     }
@@ -100,8 +99,8 @@ platform::CreateError OutputFile::NameTemporary(bool unnamed, platform::Reason& 
     const std::string name =
         TemporaryName(target_, platform::kPathSeparators, attempt % 2 == 1, Seed());
     platform::WithInterruptsHeld([&] {
-      error = unnamed ? platform::NameUnnamed(file_, name, why)
-                      : platform::CreateNew(name, file_, why);
+      error =
+          unnamed ? platform::NameUnnamed(file_, name, why) : platform::CreateNew(name, file_, why);
       if (error == platform::CreateError::None) {
         temporary_ = name;
         platform::SetCleanupFile(name);

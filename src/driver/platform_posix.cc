@@ -13,7 +13,6 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
-
 #include <system_error>
 
 #include "driver/platform.h"
@@ -266,18 +265,22 @@ bool OpenExisting(const std::string& path, bool follow_links, WritableFile& file
 
 CreateError CreateNew(const std::string& path, WritableFile& file, Reason& why) {
   if (Injected(Call::Create, why)) return CreateError::Refused;
-  const int fd =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd >= 0) {
     FileAccess::Adopt(file, fd);
     return CreateError::None;
   }
   why = Why(errno);
   switch (errno) {
-    case EEXIST: return CreateError::Exists;
-    case ENAMETOOLONG: return CreateError::NameTooLong;
-    case EACCES: case EPERM: return CreateError::Refused;
-    default: return CreateError::Other;
+    case EEXIST:
+      return CreateError::Exists;
+    case ENAMETOOLONG:
+      return CreateError::NameTooLong;
+    case EACCES:
+    case EPERM:
+      return CreateError::Refused;
+    default:
+      return CreateError::Other;
   }
 }
 
@@ -305,7 +308,7 @@ CreateError NameUnnamed(WritableFile& file, const std::string& path, Reason& why
     return CreateError::None;
   }
   why = Why(errno);
-  return errno == EEXIST ? CreateError::Exists
+  return errno == EEXIST         ? CreateError::Exists
          : errno == ENAMETOOLONG ? CreateError::NameTooLong
                                  : CreateError::Other;
 }

@@ -234,12 +234,12 @@ InputFile::~InputFile() {
 bool InputFile::Open(const std::string& path, bool /*nonblocking*/, Reason& why,
                      bool follow_links) {
   // Folders open too, so that they can be told apart from files that cannot be opened.
-  const HANDLE handle = ::CreateFileW(
-      SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN |
-          (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
-      nullptr);
+  const HANDLE handle =
+      ::CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN |
+                        (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
+                    nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     why = LastWhy();
     return false;
@@ -353,10 +353,9 @@ bool OpenExisting(const std::string& path, bool follow_links, WritableFile& file
 // With delete sharing, so that an interrupt's handler can remove it while it is open.
 CreateError CreateNew(const std::string& path, WritableFile& file, Reason& why) {
   if (Injected(Call::Create, why)) return CreateError::Refused;
-  const HANDLE handle =
-      ::CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE | DELETE,
-                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle = ::CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE | DELETE,
+                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle != INVALID_HANDLE_VALUE) {
     FileAccess::Adopt(file, handle);
     return CreateError::None;
@@ -364,10 +363,15 @@ CreateError CreateNew(const std::string& path, WritableFile& file, Reason& why) 
   const DWORD error = ::GetLastError();
   why = Why(error);
   switch (error) {
-    case ERROR_FILE_EXISTS: case ERROR_ALREADY_EXISTS: return CreateError::Exists;
-    case ERROR_FILENAME_EXCED_RANGE: return CreateError::NameTooLong;
-    case ERROR_ACCESS_DENIED: return CreateError::Refused;
-    default: return CreateError::Other;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return CreateError::Exists;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return CreateError::NameTooLong;
+    case ERROR_ACCESS_DENIED:
+      return CreateError::Refused;
+    default:
+      return CreateError::Other;
   }
 }
 

@@ -72,7 +72,7 @@ class ReadAhead {
   void Wake(std::atomic<std::uint64_t>& want, std::uint64_t have);
 
   const std::vector<std::string> names_;
-  std::vector<File> files_;         // by the thread, each before it is published
+  std::vector<File> files_;          // by the thread, each before it is published
   std::vector<std::uint64_t> ends_;  // likewise: where each file read ends in the ring, counted on
   platform::InputMemory ring_;
   std::uint64_t head_;       // the thread's: where the files read so far end, counted on and on

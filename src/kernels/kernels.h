@@ -12,6 +12,8 @@
 // whatever the processor's byte order.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace ruxa {
@@ -108,13 +110,28 @@ BlockMasks ScanPartialBlock(const std::uint8_t* block, std::size_t size);
 /// The kernels in use: the widest this processor runs, unless a test chose others.
 const Kernels& ActiveKernels();
 
-/// The instruction sets this processor runs (and this build allows), the portable one first.
+/// The instruction sets this processor runs, the portable one first.
 std::vector<VectorKernel> AvailableVectorKernels();
-/// Makes every later call of `ActiveKernels` give `kernel`'s (one of the available ones); for
-/// tests, fuzzers and the benchmark.
-void UseVectorKernel(VectorKernel kernel);
+/// The name of an instruction set ("portable", "sse2", "avx2", "avx512", "neon").
+std::string_view KernelName(VectorKernel kernel);
+/// The available instruction set of that name, if any.
+std::optional<VectorKernel> AvailableKernelNamed(std::string_view name);
 /// The instruction set of the kernels in use.
 VectorKernel ActiveVectorKernel();
+
+/// Makes `ActiveKernels` give `kernel`'s (one of the available ones) for as long as it lives,
+/// then those used before; for tests, fuzzers and the benchmark. Threads started meanwhile see
+/// the choice.
+class ScopedVectorKernel {
+ public:
+  explicit ScopedVectorKernel(VectorKernel kernel);
+  ~ScopedVectorKernel();
+  ScopedVectorKernel(const ScopedVectorKernel&) = delete;
+  ScopedVectorKernel& operator=(const ScopedVectorKernel&) = delete;
+
+ private:
+  const Kernels* before_;
+};
 
 }  // namespace ruxa
 

@@ -1,77 +1,97 @@
-// The one place that chooses the kernels: once, when the program starts, the widest instruction
-// set the processor runs. A build for the benchmark may cap the choice (RUXA_KERNEL_CAP, the
-// number of an instruction set in `VectorKernel`), so that each kernel can be timed on one host;
-// the programs themselves have no switch for it.
+// The one place that knows the instruction sets: the list below gives each one's name, whether
+// this processor runs it, and its table. The widest one the processor runs is chosen when the
+// program starts; tests, fuzzers and the benchmark may choose another (ScopedVectorKernel), the
+// programs users run never do.
+#include <atomic>
+
 #include "kernels/implementations.h"
 
 namespace ruxa {
 
 namespace {
 
-bool Runs(VectorKernel kernel) {
-#if defined(RUXA_KERNEL_CAP)
-  if (static_cast<int>(kernel) > RUXA_KERNEL_CAP) return false;
-#endif
-#if defined(RUXA_X86)
-  __builtin_cpu_init();
-  switch (kernel) {
-    case VectorKernel::Portable:
-      return true;
-    case VectorKernel::Sse2:
-      return __builtin_cpu_supports("sse2");
-    case VectorKernel::Avx2:
-      // The walk compiled for AVX2 uses BMI2 as well (every AVX2 processor has it).
-      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-             __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
-    case VectorKernel::Avx512:
-      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-             Runs(VectorKernel::Avx2);
-    default:
-      return false;
-  }
-#elif defined(RUXA_NEON)
-  return kernel == VectorKernel::Portable || kernel == VectorKernel::Neon;
-#else
-  return kernel == VectorKernel::Portable;
-#endif
-}
+struct InstructionSet {
+  VectorKernel kind;
+  std::string_view name;
+  bool (*runs)();
+  const Kernels& (*table)();
+};
 
-const Kernels& TableOf(VectorKernel kernel) {
-  switch (kernel) {
 #if defined(RUXA_X86)
-    case VectorKernel::Sse2:
-      return kernels::kSse2;
-    case VectorKernel::Avx2:
-      return kernels::kAvx2;
-    case VectorKernel::Avx512:
-      return __builtin_cpu_supports("avx512vbmi2") ? kernels::kAvx512Vbmi2 : kernels::kAvx512;
+// Whether the processor has an x86 feature; the builtin takes its name only as a literal.
+#define RUXA_HAS(feature) (__builtin_cpu_init(), __builtin_cpu_supports(feature) != 0)
+// The walk compiled for AVX2 uses BMI1, BMI2 and POPCNT as well (every AVX2 processor has them).
+bool RunsAvx2() {
+  return RUXA_HAS("avx2") && RUXA_HAS("bmi") && RUXA_HAS("bmi2") && RUXA_HAS("popcnt");
+}
+#endif
+
+// Narrowest first: the last one the processor runs is the one chosen.
+constexpr InstructionSet kInstructionSets[] = {
+    {VectorKernel::Portable, "portable", [] { return true; },
+     []() -> const Kernels& { return kernels::kPortable; }},
+#if defined(RUXA_X86)
+    {VectorKernel::Sse2, "sse2", [] { return RUXA_HAS("sse2"); },
+     []() -> const Kernels& { return kernels::kSse2; }},
+    {VectorKernel::Avx2, "avx2", RunsAvx2, []() -> const Kernels& { return kernels::kAvx2; }},
+    {VectorKernel::Avx512, "avx512",
+     [] { return RUXA_HAS("avx512f") && RUXA_HAS("avx512bw") && RunsAvx2(); },
+     []() -> const Kernels& {
+       return RUXA_HAS("avx512vbmi2") ? kernels::kAvx512Vbmi2 : kernels::kAvx512;
+     }},
 #endif
 #if defined(RUXA_NEON)
-    case VectorKernel::Neon:
-      return kernels::kNeon;
+    {VectorKernel::Neon, "neon", [] { return true; },
+     []() -> const Kernels& { return kernels::kNeon; }},
 #endif
-    default:
-      return kernels::kPortable;
+};
+
+const InstructionSet* Find(VectorKernel kind) {
+  for (const InstructionSet& set : kInstructionSets) {
+    if (set.kind == kind) return &set;
   }
+  return nullptr;
 }
 
-const Kernels* g_active = &TableOf(AvailableVectorKernels().back());
+const Kernels& Widest() {
+  const Kernels* widest = &kernels::kPortable;
+  for (const InstructionSet& set : kInstructionSets) {
+    if (set.runs()) widest = &set.table();
+  }
+  return *widest;
+}
+
+std::atomic<const Kernels*> g_active{&Widest()};
 
 }  // namespace
 
-const Kernels& ActiveKernels() { return *g_active; }
+const Kernels& ActiveKernels() { return *g_active.load(std::memory_order_relaxed); }
 
 std::vector<VectorKernel> AvailableVectorKernels() {
   std::vector<VectorKernel> kernels;
-  for (const VectorKernel k : {VectorKernel::Portable, VectorKernel::Sse2, VectorKernel::Avx2,
-                               VectorKernel::Avx512, VectorKernel::Neon}) {
-    if (Runs(k)) kernels.push_back(k);
+  for (const InstructionSet& set : kInstructionSets) {
+    if (set.runs()) kernels.push_back(set.kind);
   }
   return kernels;
 }
 
-void UseVectorKernel(VectorKernel kernel) { g_active = &TableOf(kernel); }
+std::string_view KernelName(VectorKernel kernel) {
+  const InstructionSet* set = Find(kernel);
+  return set != nullptr ? set->name : "none";
+}
 
-VectorKernel ActiveVectorKernel() { return g_active->kind; }
+std::optional<VectorKernel> AvailableKernelNamed(std::string_view name) {
+  for (const InstructionSet& set : kInstructionSets) {
+    if (set.name == name && set.runs()) return set.kind;
+  }
+  return std::nullopt;
+}
+
+ScopedVectorKernel::ScopedVectorKernel(VectorKernel kernel)
+    : before_(g_active.exchange(&Find(kernel)->table())) {}
+
+ScopedVectorKernel::~ScopedVectorKernel() { g_active.store(before_); }
+
+VectorKernel ActiveVectorKernel() { return ActiveKernels().kind; }
 
 }  // namespace ruxa
