@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Every vector kernel this processor runs, each held against the same model.
   static const std::vector<ruxa::VectorKernel> kernels = ruxa::AvailableVectorKernels();
   for (const ruxa::VectorKernel kernel : kernels) {
-    ruxa::UseVectorKernel(kernel);
+    const ruxa::ScopedVectorKernel use(kernel);
     CheckAll(data, size);
   }
   return 0;

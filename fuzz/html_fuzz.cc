@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Every block scanner this processor runs, each held against the same model.
   static const std::vector<VectorKernel> kernels = AvailableVectorKernels();
   for (const VectorKernel kernel : kernels) {
-    UseVectorKernel(kernel);
+    const ScopedVectorKernel use(kernel);
     for (const RunMode mode : {RunMode::Batch, RunMode::Single}) {
       std::vector<std::uint8_t> page(data, data + size);
       StringOutputStream out, console;
