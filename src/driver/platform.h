@@ -87,7 +87,8 @@ class InputFile {
 
  private:
   std::intptr_t handle_ = -1;
-  bool opened_link_ = false;  ///< opened without following links (where a link opens as itself)
+  /// Opened without following links (where a link opens as itself, on Windows).
+  [[maybe_unused]] bool opened_link_ = false;
 };
 
 /// A file open for writing, in the platform's text mode. Closed when it goes, if not before.
