@@ -4,13 +4,17 @@
 
 #include <cstring>
 
+#include "html2Ruxa/block_walk.h"
 #include "tests/each_kernel.h"
 #include "tests/guard_page.h"
 
 namespace ruxa {
 namespace {
 
-class Kernel : public testing::EachKernel {};
+class Kernel : public testing::EachKernel {
+ protected:
+  const HtmlBlocks& html_ = HtmlBlocksFor(GetParam());
+};
 RUXA_FOR_EACH_KERNEL(Kernel);
 
 // The programs use the widest kernel the processor runs; the tests of the converters run every
@@ -40,30 +44,39 @@ TEST_P(Kernel, FindMarkupStopsAtTheFirstMarkupByte) {
       std::uint8_t b[130];
       std::memset(b, 'x', sizeof b);
       b[at] = byte;
-      EXPECT_EQ(k_.find_markup(b, 0, sizeof b), at) << at;
-      EXPECT_EQ(k_.find_markup(b, at + 1, sizeof b), sizeof b);
-      EXPECT_EQ(k_.find_markup(b, 0, at), at);
+      EXPECT_EQ(html_.find_markup(b, 0, sizeof b), at) << at;
+      EXPECT_EQ(html_.find_markup(b, at + 1, sizeof b), sizeof b);
+      EXPECT_EQ(html_.find_markup(b, 0, at), at);
     }
   }
 }
 
-// `blend` takes each byte from the side its mask bit chooses, in every lane of every width, to a
-// third place or onto the bytes it takes from (as the HTML fast path does).
-TEST_P(Kernel, BlendTakesEachByteFromTheSideItsBitChooses) {
-  for (const std::uint64_t mask :
-       {std::uint64_t{0}, ~std::uint64_t{0}, std::uint64_t{0x8000000000000001},
-        std::uint64_t{0x0123456789ABCDEF}, std::uint64_t{0xFEDCBA9876543210}}) {
-    std::uint8_t block[64], bytes[64], expected[64];
-    for (int i = 0; i < 64; ++i) {
-      block[i] = static_cast<std::uint8_t>(i);
-      bytes[i] = static_cast<std::uint8_t>(0x80 + i);
-      expected[i] = (mask >> i & 1) != 0 ? bytes[i] : block[i];
+// Which bytes of a block lie inside tags, from its '<' and '>' and whether it starts in one:
+// tags in turn by parity, and the rest a tag at a time ('<' inside a tag and '>' outside one are
+// plain bytes there). Blocks written as strings, one bit per character.
+TEST(InsideTags, FollowsEachTagFromItsOpenToItsClose) {
+  struct Case {
+    const char* bytes;
+    bool in_tag;
+    const char* inside;  // 'x' for a byte inside a tag
+  } const cases[] = {
+      {"a<b>c", false, ".xx.."},        {"a<b>c", true, "xxx.."},
+      {"ab>c<d", true, "xx..xx"},       {"a<b<c>d>e", false, ".xxxx...."},
+      {"a>b<c>d", false, "...xx.."},    {"<<>>", true, "xx.."},
+  };
+  for (const Case& c : cases) {
+    std::uint64_t open = 0, close = 0, expected = 0;
+    const std::size_t size = std::strlen(c.bytes);
+    for (std::size_t k = 0; k < size; ++k) {
+      open |= std::uint64_t{c.bytes[k] == '<'} << k;
+      close |= std::uint64_t{c.bytes[k] == '>'} << k;
+      expected |= std::uint64_t{c.inside[k] == 'x'} << k;
     }
-    std::uint8_t to[64];
-    k_.blend(to, block, bytes, mask);
-    EXPECT_EQ(std::memcmp(to, expected, 64), 0) << mask;
-    k_.blend(bytes, block, bytes, mask);
-    EXPECT_EQ(std::memcmp(bytes, expected, 64), 0) << mask;
+    const std::uint64_t inside = InsideTags(open, close, c.in_tag);
+    const std::uint64_t shown = (std::uint64_t{1} << size) - 1;
+    EXPECT_EQ(inside & shown, expected) << c.bytes << " " << c.in_tag;
+    // A tag still open at the block's last byte runs on to the end of the block.
+    EXPECT_EQ(inside >> 63, (inside >> (size - 1) & 1) && c.bytes[size - 1] != '>') << c.bytes;
   }
 }
 
@@ -76,15 +89,13 @@ TEST_P(Kernel, ReadsNothingPastItsData) {
   for (std::size_t i = 1; i <= 4096; ++i) {
     end[-static_cast<std::ptrdiff_t>(i)] = "<br />&amp;x\0"[i % 13];
   }
-  k_.scan(end - 64);
-  EXPECT_EQ(k_.find_body(end - 66, 0, 64), 64u);
-  k_.tags(end - 67);
-  k_.compress(end - 64, end - 64, 0x5555555555555555u);
-  k_.blend(end - 64, end - 64, end - 64, ~std::uint64_t{0});
+  html_.scan(end - 64);
+  EXPECT_EQ(html_.find_body(end - 66, 0, 64), 64u);
+  html_.tags(end - 67);
   for (const std::size_t size : {1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100}) {
     EXPECT_EQ(k_.find_either(end - size, 0, size, 0xF0, 0xF1), size);
     std::memset(end - size, 'x', size);
-    EXPECT_EQ(k_.find_markup(end - size, 0, size), size);
+    EXPECT_EQ(html_.find_markup(end - size, 0, size), size);
     std::memset(end - size, 0, size);
     EXPECT_EQ(k_.skip_zeros(end - size, 0, size), size);
     EXPECT_EQ(k_.compact_nonzero(end - size, end - size, size), 0u);

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "kernels/kernels.h"
+#include "html2Ruxa/html_rules.h"
 
 namespace ruxa {
 
@@ -12,8 +12,9 @@ namespace ruxa {
 /// next byte of interest costs a few instructions rather than a fresh search.
 class BlockCursor {
  public:
-  BlockCursor(const Kernels& kernels, const std::uint8_t* b, std::size_t n)
-      : scan_(kernels.scan), b_(b), n_(n) {}
+  BlockCursor(BlockMasks (*scan)(const std::uint8_t* block), const std::uint8_t* b,
+              std::size_t n)
+      : scan_(scan), b_(b), n_(n) {}
 
   /// The first position in [i, limit) whose bit is set in the masks' `special` (or, with
   /// `close_only`, `close`), or `limit`. Reads whole blocks up to 64 bytes past `limit`, never

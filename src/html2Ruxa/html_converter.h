@@ -2,16 +2,9 @@
 #define RUXA_HTML2RUXA_HTML_CONVERTER_H_
 
 #include "driver/converter_profile.h"
-#include "html2Ruxa/block_scan.h"
+#include "html2Ruxa/html_rules.h"
 
 namespace ruxa {
-
-/// Per-page state of the colour pass and the head erase. Only two questions are ever asked of
-/// it: has a colour field been written (== ColourWritten), has the head been erased
-/// (== HeadErased). The colour pass ends before the text pass begins, so each pass only ever sees
-/// the values it sets itself; each keeps its own, so that the two can share one walk over a page
-/// that is still loading.
-enum class ConversionState { Initial = 0, ColourWritten = 2, HeadErased = 6 };
 
 /// Turns one HTML page into a styled text file (.htx):
 ///   "Ruxa"          four-byte magic
@@ -31,11 +24,6 @@ class HtmlConverter {
   void Convert(const SourceBuffer& source);
 
  private:
-  // `blocks` holds the block kernels of the fast path (see kernels/block_walk.h).
-  template <class Sink, class Blocks>
-  void WriteText(const Kernels& kernels, const Blocks& blocks, const SourceBuffer& source,
-                 Sink& sink);
-
   OutputStream& out_;
   OutputStream& console_;
   const RunMode mode_;

@@ -1,10 +1,10 @@
-// The one place that knows the instruction sets: the list below gives each one's name, whether
-// this processor runs it, and its table. The widest one the processor runs is chosen when the
-// program starts; tests, fuzzers and the benchmark may choose another (ScopedVectorKernel), the
+// The one place that knows which instruction sets this processor runs: the list below gives
+// each one's name and whether the processor has it. The widest one is chosen when the program
+// starts; tests, fuzzers and the benchmark may choose another (ScopedVectorKernel), the
 // programs users run never do.
 #include <atomic>
 
-#include "kernels/implementations.h"
+#include "kernels/kernels.h"
 
 namespace ruxa {
 
@@ -14,13 +14,12 @@ struct InstructionSet {
   VectorKernel kind;
   std::string_view name;
   bool (*runs)();
-  const Kernels& (*table)();
 };
 
 #if defined(RUXA_X86)
 // Whether the processor has an x86 feature; the builtin takes its name only as a literal.
 #define RUXA_HAS(feature) (__builtin_cpu_init(), __builtin_cpu_supports(feature) != 0)
-// The walk compiled for AVX2 uses BMI1, BMI2 and POPCNT as well (every AVX2 processor has them).
+// Code compiled for AVX2 uses BMI1, BMI2 and POPCNT as well (every AVX2 processor has them).
 bool RunsAvx2() {
   return RUXA_HAS("avx2") && RUXA_HAS("bmi") && RUXA_HAS("bmi2") && RUXA_HAS("popcnt");
 }
@@ -28,44 +27,31 @@ bool RunsAvx2() {
 
 // Narrowest first: the last one the processor runs is the one chosen.
 constexpr InstructionSet kInstructionSets[] = {
-    {VectorKernel::Portable, "portable", [] { return true; },
-     []() -> const Kernels& { return kernels::kPortable; }},
+    {VectorKernel::Portable, "portable", [] { return true; }},
 #if defined(RUXA_X86)
-    {VectorKernel::Sse2, "sse2", [] { return RUXA_HAS("sse2"); },
-     []() -> const Kernels& { return kernels::kSse2; }},
-    {VectorKernel::Avx2, "avx2", RunsAvx2, []() -> const Kernels& { return kernels::kAvx2; }},
+    {VectorKernel::Sse2, "sse2", [] { return RUXA_HAS("sse2"); }},
+    {VectorKernel::Avx2, "avx2", RunsAvx2},
     {VectorKernel::Avx512, "avx512",
-     [] { return RUXA_HAS("avx512f") && RUXA_HAS("avx512bw") && RunsAvx2(); },
-     []() -> const Kernels& {
-       return RUXA_HAS("avx512vbmi2") ? kernels::kAvx512Vbmi2 : kernels::kAvx512;
-     }},
+     [] { return RUXA_HAS("avx512f") && RUXA_HAS("avx512bw") && RunsAvx2(); }},
 #endif
 #if defined(RUXA_NEON)
-    {VectorKernel::Neon, "neon", [] { return true; },
-     []() -> const Kernels& { return kernels::kNeon; }},
+    {VectorKernel::Neon, "neon", [] { return true; }},
 #endif
 };
 
-const InstructionSet* Find(VectorKernel kind) {
+VectorKernel Widest() {
+  VectorKernel widest = VectorKernel::Portable;
   for (const InstructionSet& set : kInstructionSets) {
-    if (set.kind == kind) return &set;
+    if (set.runs()) widest = set.kind;
   }
-  return nullptr;
+  return widest;
 }
 
-const Kernels& Widest() {
-  const Kernels* widest = &kernels::kPortable;
-  for (const InstructionSet& set : kInstructionSets) {
-    if (set.runs()) widest = &set.table();
-  }
-  return *widest;
-}
-
-std::atomic<const Kernels*> g_active{&Widest()};
+std::atomic<VectorKernel> g_active{Widest()};
 
 }  // namespace
 
-const Kernels& ActiveKernels() { return *g_active.load(std::memory_order_relaxed); }
+VectorKernel ActiveVectorKernel() { return g_active.load(std::memory_order_relaxed); }
 
 std::vector<VectorKernel> AvailableVectorKernels() {
   std::vector<VectorKernel> kernels;
@@ -76,8 +62,10 @@ std::vector<VectorKernel> AvailableVectorKernels() {
 }
 
 std::string_view KernelName(VectorKernel kernel) {
-  const InstructionSet* set = Find(kernel);
-  return set != nullptr ? set->name : "none";
+  for (const InstructionSet& set : kInstructionSets) {
+    if (set.kind == kernel) return set.name;
+  }
+  return "none";
 }
 
 std::optional<VectorKernel> AvailableKernelNamed(std::string_view name) {
@@ -87,11 +75,8 @@ std::optional<VectorKernel> AvailableKernelNamed(std::string_view name) {
   return std::nullopt;
 }
 
-ScopedVectorKernel::ScopedVectorKernel(VectorKernel kernel)
-    : before_(g_active.exchange(&Find(kernel)->table())) {}
+ScopedVectorKernel::ScopedVectorKernel(VectorKernel kernel) : before_(g_active.exchange(kernel)) {}
 
 ScopedVectorKernel::~ScopedVectorKernel() { g_active.store(before_); }
-
-VectorKernel ActiveVectorKernel() { return ActiveKernels().kind; }
 
 }  // namespace ruxa

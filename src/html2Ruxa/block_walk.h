@@ -1,0 +1,51 @@
+#ifndef RUXA_HTML2RUXA_BLOCK_WALK_H_
+#define RUXA_HTML2RUXA_BLOCK_WALK_H_
+
+// The HTML text pass's block code: the searches it makes many bytes at a time, and the block
+// walk of batch mode, written once (block_walk.inc) and compiled once per instruction set.
+#include <cstddef>
+#include <cstdint>
+
+#include "html2Ruxa/html_rules.h"
+#include "html2Ruxa/text_sinks.h"
+#include "kernels/kernels.h"
+
+namespace ruxa {
+
+/// What the block walk works on: the page b[0, n), whose blocks it takes whole while they and
+/// the `kBlockReach` bytes after them lie before `reach`, and where the text goes.
+struct BlockWalk {
+  std::uint8_t* b;
+  std::size_t n;
+  std::size_t reach;
+  CompactSink& sink;
+};
+
+/// The block code of one instruction set.
+struct HtmlBlocks {
+  /// The masks of the 64 bytes at `block`.
+  BlockMasks (*scan)(const std::uint8_t* block);
+  /// Position of the first "<bo" (a body start tag) that starts in [i, end), or `end`; reads up
+  /// to two bytes past `end`.
+  std::size_t (*find_body)(const std::uint8_t* b, std::size_t i, std::size_t end);
+  /// Position of the first '<', '>', '&' or zero byte in [i, n), or n.
+  std::size_t (*find_markup)(const std::uint8_t* b, std::size_t i, std::size_t n);
+  /// The masks of the 64 bytes at `block`, reading the three bytes before and after it too.
+  TagMasks (*tags)(const std::uint8_t* block);
+  /// The walk of batch mode from `from`, whose bytes before it in its block are handled
+  /// already: whole blocks, each classified at once and compacted by its mask of the bytes
+  /// kept, for as long as the masks settle them. Returns where it stopped, and whether that is
+  /// inside a tag; the byte-at-a-time rules go on from there.
+  std::size_t (*walk)(const BlockWalk& page, std::size_t from, bool& in_tag);
+};
+
+/// The block code of an instruction set.
+const HtmlBlocks& HtmlBlocksFor(VectorKernel kind);
+
+/// The masks of the first `size` bytes (at most 64) at `block`, for a block cut by the end of
+/// the data.
+BlockMasks ScanPartialBlock(const std::uint8_t* block, std::size_t size);
+
+}  // namespace ruxa
+
+#endif  // RUXA_HTML2RUXA_BLOCK_WALK_H_

@@ -1,0 +1,217 @@
+#ifndef RUXA_HTML2RUXA_TEXT_SINKS_H_
+#define RUXA_HTML2RUXA_TEXT_SINKS_H_
+
+// The colour pass, and where the text pass puts the page's text: straight out (single mode), or
+// compacted into the page's own memory behind the pass (batch mode).
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "driver/converter_profile.h"
+#include "html2Ruxa/html_rules.h"
+
+namespace ruxa {
+
+inline constexpr std::string_view kDefaultText = "000000";
+inline constexpr std::string_view kDefaultBackground = "ffffff";
+
+// A colour attribute counts when its tail starts at most this many bytes after "<bo".
+inline constexpr std::size_t kColourWindow = 100;
+inline constexpr std::string_view kTextColourTail = "xt=\"#";  // text="#...
+inline constexpr std::string_view kBackColourTail = "or=\"#";  // bgcolor="#... and color="#...
+inline constexpr std::size_t kColourDigits = 6;
+
+// While the page is loading, a position is examined only once every byte its decision may read
+// is there: each pass stops this many bytes short of the loaded count.
+//   colour pass: the window of a "<bo" reads up to 109 bytes past its '<' (a pattern 99 bytes
+//     on, and the ten bytes of the pattern's tail and digits after that);
+//   text pass: the block cursor reads the whole 64-byte block of each position it examines, up
+//     to 63 bytes past it; every rule looks less far (an entity or a line-break tag 7, the test
+//     of a line-break tag cut by the head erase 11).
+inline constexpr std::size_t kColourLookahead =
+    kColourWindow - 1 + kTextColourTail.size() + kColourDigits - 1;
+inline constexpr std::size_t kTextLookahead = 63;
+
+// The colour pass over [0, n), in steps: `Cover(upto)` examines every "<bo" that starts before
+// `upto`. It only reads the page, and writes its fields to the output as it finds them.
+class ColourScanner {
+ public:
+  // `find_body`: the position of the first "<bo" that starts in [i, end), or `end`, reading up
+  // to two bytes past `end`.
+  using FindBody = std::size_t (*)(const std::uint8_t* b, std::size_t i, std::size_t end);
+  ColourScanner(FindBody find_body, const SourceBuffer& source, OutputStream& out)
+      : find_body_(find_body), source_(source), b_(source.data), n_(source.size), out_(out) {}
+
+  void Cover(std::size_t upto) {
+    if (upto <= next_) return;
+    // Ahead of what was asked, as far as the loaded bytes allow, so as to come back seldom.
+    const std::size_t loaded = source_.Loaded(std::min(upto, n_) + kColourLookahead);
+    upto = loaded >= n_ ? n_ : std::max(upto, loaded - kColourLookahead);
+    // Every "<bo" opens a window of its own; windows may overlap, and an attribute inside two of
+    // them is written twice. The colour bytes are copied as they are, unchecked.
+    // A "<bo" needs its three bytes inside the page.
+    const std::size_t end = std::min(upto, n_ < 2 ? 0 : n_ - 2);
+    // Both tails end in '#', so only the '#' bytes of a window are looked at.
+    constexpr std::size_t kHashAt = kTextColourTail.size() - 1;
+    static_assert(kTextColourTail.back() == '#' && kBackColourTail.back() == '#' &&
+                  kBackColourTail.size() == kTextColourTail.size());
+    const std::size_t fits = kTextColourTail.size() + kColourDigits;  // a field's bytes
+    for (std::size_t i = next_; (i = find_body_(b_, i, end)) < end; ++i) {
+      // The field may start at p in [i, stop).
+      const std::size_t stop =
+          n_ < fits ? i : std::max(i, std::min(i + kColourWindow, n_ - fits + 1));
+      for (std::size_t p = i; p < stop; ++p) {
+        const void* hash = std::memchr(b_ + p + kHashAt, '#', stop - p);
+        if (hash == nullptr) break;
+        p = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hash) - b_) - kHashAt;
+        const std::uint8_t* digits = b_ + p + kTextColourTail.size();
+        if (HasAt(b_, n_, p, kTextColourTail)) {
+          out_.Write(digits, kColourDigits);
+          state_ = ConversionState::ColourWritten;
+        }
+        if (HasAt(b_, n_, p, kBackColourTail)) {
+          // A background colour with no text colour before it gets the default text colour.
+          if (state_ != ConversionState::ColourWritten) out_.Write(kDefaultText);
+          out_.Write(digits, kColourDigits);
+          state_ = ConversionState::ColourWritten;
+        }
+      }
+    }
+    next_ = upto;
+  }
+
+  // Ends the pass (once): with no field at all, the two defaults.
+  void Finish() {
+    if (finished_) return;
+    finished_ = true;
+    Cover(n_);
+    if (state_ != ConversionState::ColourWritten) {
+      out_.Write(kDefaultText);
+      out_.Write(kDefaultBackground);
+    }
+  }
+
+ private:
+  const FindBody find_body_;
+  const SourceBuffer& source_;
+  const std::uint8_t* const b_;
+  const std::size_t n_;
+  OutputStream& out_;
+  std::size_t next_ = 0;  // every "<bo" before this has been examined
+  bool finished_ = false;
+  // The colour pass ends before the text pass begins, so it only ever sees its own values.
+  ConversionState state_ = ConversionState::Initial;
+};
+
+// Where the text goes in single mode: straight to the output and echoed to the console.
+class StreamSink {
+ public:
+  static constexpr bool kCompacts = false;
+  StreamSink(OutputStream& out, OutputStream& console) : out_(out), console_(console) {}
+  void Write(const std::uint8_t* data, std::size_t size) {
+    out_.Write(data, size);
+    console_.Write(data, size);
+  }
+  void Put(std::string_view bytes) {
+    Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  }
+
+ private:
+  OutputStream& out_;
+  OutputStream& console_;
+};
+
+// Where the text goes in batch mode: compacted into the page's own memory, behind the pass, to
+// be written after the colour header once the whole page is done. A byte is overwritten only
+// after every colour window that holds it has been examined.
+class CompactSink {
+ public:
+  static constexpr bool kCompacts = true;
+  CompactSink(const SourceBuffer& source, ColourScanner& colour, OutputStream& out)
+      : source_(source),
+        b_(source.data),
+        end_(source.data + source.size),
+        colour_(colour),
+        out_(out) {}
+
+  // Once the page is loaded the colour header is complete; from then on the text gathered so
+  // far is handed to the output a stretch at a time, as it will not change any more, so that it
+  // can be written while the rest is converted.
+  void Emit() {
+    if (!emitting_) {
+      if (!source_.IsLoaded()) {
+        emit_at_ = kept_ + kLoadCheck;  // asking costs a call: not after every block
+        return;
+      }
+      colour_.Finish();
+      emitting_ = true;
+    }
+    out_.WriteStable(b_ + emitted_, kept_ - emitted_);
+    emitted_ = kept_;
+    emit_at_ = kept_ + kEmitStretch;
+  }
+  // Writes what is left, after the colour header.
+  void Finish() {
+    colour_.Finish();
+    out_.WriteStable(b_ + emitted_, kept_ - emitted_);
+  }
+  // Writes [data, data + size), a stretch of the page itself, at or after where it goes.
+  void Write(const std::uint8_t* data, std::size_t size) {
+    std::uint8_t* const to = b_ + kept_;
+    // Most runs are a few words between tags. Once the text has moved 32 bytes or more towards
+    // the start, such a run is copied as a fixed 32 bytes (the bytes past it land where the run
+    // was read from, never on bytes not yet read) rather than by a call.
+    if (size <= 32 && data - to >= 32 && data + 32 <= end_) {
+      colour_.Cover(kept_ + 32);
+      std::memcpy(to, data, 32);
+    } else if (size != 0) {
+      colour_.Cover(kept_ + size);
+      std::memmove(to, data, size);
+    }
+    kept_ += size;
+    if (kept_ >= emit_at_) Emit();
+  }
+  // Writes a few bytes that are not the page's (an entity's byte, the line-break escape).
+  void Put(std::string_view bytes) {
+    colour_.Cover(kept_ + bytes.size());
+    for (const char c : bytes) b_[kept_++] = static_cast<std::uint8_t>(c);
+  }
+  // Where the kept bytes of the block at `base` go when all 64 may be stored there at once, or
+  // null. The compression may store 64 bytes at the end of the text: while the text ends past
+  // the block's start (nothing dropped since the block walk took over mid-block) that would
+  // reach into the next block, not yet read, and the bytes go one at a time (KeepEach).
+  std::uint8_t* BlockRoom(std::size_t base) {
+    colour_.Cover(kept_ + 64);
+    return kept_ <= base ? b_ + kept_ : nullptr;
+  }
+  // Counts `count` bytes stored at BlockRoom's place.
+  void Kept(std::size_t count) {
+    kept_ += count;
+    if (kept_ >= emit_at_) Emit();
+  }
+  // Keeps the bytes of the 64 at `from` whose bit is set in `keep`, one at a time.
+  void KeepEach(const std::uint8_t* from, std::uint64_t keep) {
+    for (; keep != 0; keep &= keep - 1) b_[kept_++] = from[__builtin_ctzll(keep)];
+    if (kept_ >= emit_at_) Emit();
+  }
+
+ private:
+  static constexpr std::size_t kEmitStretch = std::size_t{1} << 20;
+  static constexpr std::size_t kLoadCheck = std::size_t{64} << 10;
+
+  const SourceBuffer& source_;
+  std::uint8_t* const b_;
+  const std::uint8_t* const end_;
+  ColourScanner& colour_;
+  OutputStream& out_;
+  std::size_t kept_ = 0;
+  std::size_t emitted_ = 0;             // text before this is in the output's hands
+  std::size_t emit_at_ = kEmitStretch;  // Emit() once this much text is kept
+  bool emitting_ = false;
+};
+
+}  // namespace ruxa
+
+#endif  // RUXA_HTML2RUXA_TEXT_SINKS_H_

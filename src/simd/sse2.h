@@ -1,0 +1,95 @@
+#ifndef RUXA_SIMD_SSE2_H_
+#define RUXA_SIMD_SSE2_H_
+
+// The vector type of SSE2, part of every x86-64 processor: four 16-byte registers. SSE2 has no
+// byte shuffle, so Lookup is not offered (kMatchFrom is 0: entities are matched one at a time)
+// and Compress copies runs, but for 16-bit text, every other byte kept, which packs.
+#include "simd/isa.h"
+
+#if defined(RUXA_X86)
+#include <immintrin.h>
+
+#include "simd/scalar.h"
+
+RUXA_TARGET_REGION(RUXA_SSE2_TARGET)
+namespace ruxa::simd::sse2 {
+
+struct Cmp {
+  __m128i p[4];
+  Cmp operator&(const Cmp& o) const {
+    return {{_mm_and_si128(p[0], o.p[0]), _mm_and_si128(p[1], o.p[1]),
+             _mm_and_si128(p[2], o.p[2]), _mm_and_si128(p[3], o.p[3])}};
+  }
+  Cmp operator|(const Cmp& o) const {
+    return {{_mm_or_si128(p[0], o.p[0]), _mm_or_si128(p[1], o.p[1]), _mm_or_si128(p[2], o.p[2]),
+             _mm_or_si128(p[3], o.p[3])}};
+  }
+  std::uint64_t Mask() const {
+    std::uint64_t m = 0;
+    for (int i = 0; i < 4; ++i) {
+      m |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(p[i]))} << (16 * i);
+    }
+    return m;
+  }
+};
+
+struct Vec {
+  static constexpr int kMatchFrom = 0;         // no byte shuffle
+  static constexpr bool kMatchBreaks = false;  // at 16 bytes a step, one at a time costs less
+  __m128i p[4];
+
+  static Vec Load(const std::uint8_t* s) {
+    const auto* q = reinterpret_cast<const __m128i*>(s);
+    return {{_mm_loadu_si128(q), _mm_loadu_si128(q + 1), _mm_loadu_si128(q + 2),
+             _mm_loadu_si128(q + 3)}};
+  }
+  static Vec Splat(std::uint8_t c) {
+    const __m128i v = _mm_set1_epi8(static_cast<char>(c));
+    return {{v, v, v, v}};
+  }
+  void Store(std::uint8_t* s) const {
+    for (int i = 0; i < 4; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(s) + i, p[i]);
+  }
+  Cmp Eq(const Vec& o) const {
+    return {{_mm_cmpeq_epi8(p[0], o.p[0]), _mm_cmpeq_epi8(p[1], o.p[1]),
+             _mm_cmpeq_epi8(p[2], o.p[2]), _mm_cmpeq_epi8(p[3], o.p[3])}};
+  }
+  Cmp Eq(std::uint8_t c) const { return Eq(Splat(c)); }
+  std::uint64_t NonZero() const { return ~Eq(0).Mask(); }
+  // Each quarter's 16 mask bits spread to its bytes (bytes 0 to 7 take the low mask byte, 8 to
+  // 15 the high one, each keeping its own bit), and the bytes chosen by and-not.
+  static Vec Blend(std::uint64_t mask, const Vec& x, const Vec& y) {
+    const __m128i bit = _mm_set1_epi64x(static_cast<long long>(0x8040201008040201u));
+    Vec v;
+    for (int i = 0; i < 4; ++i) {
+      __m128i spread = _mm_set1_epi16(static_cast<short>(mask >> (16 * i)));  // lo hi lo hi ..
+      spread = _mm_unpacklo_epi8(spread, spread);                               // lo lo hi hi ..
+      spread = _mm_unpacklo_epi16(spread, spread);                              // lo x4, hi x4 ..
+      spread = _mm_unpacklo_epi32(spread, spread);                              // lo x8, hi x8
+      const __m128i chosen = _mm_cmpeq_epi8(_mm_and_si128(spread, bit), bit);
+      v.p[i] = _mm_or_si128(_mm_andnot_si128(chosen, x.p[i]), _mm_and_si128(chosen, y.p[i]));
+    }
+    return v;
+  }
+  std::size_t Compress(std::uint8_t* to, std::uint64_t keep) const {
+    if (keep == 0x5555555555555555u) {  // the low byte of each 16-bit word
+      const __m128i low = _mm_set1_epi16(0xFF);
+      for (int i = 0; i < 2; ++i) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to) + i,
+                         _mm_packus_epi16(_mm_and_si128(p[2 * i], low),
+                                          _mm_and_si128(p[2 * i + 1], low)));
+      }
+      return 32;
+    }
+    alignas(16) std::uint8_t bytes[64];
+    Store(bytes);
+    return CompressRuns(to, bytes, keep);
+  }
+};
+
+}  // namespace ruxa::simd::sse2
+RUXA_TARGET_REGION_END
+
+#endif  // RUXA_X86
+
+#endif  // RUXA_SIMD_SSE2_H_
