@@ -17,6 +17,7 @@
 
 #include "doc2Ruxa/doc_converter.h"
 #include "html2Ruxa/html_converter.h"
+#include "kernels/kernels.h"
 
 namespace {
 

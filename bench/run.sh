@@ -9,6 +9,8 @@
 #   synthetic page   one generated 100 MB page (bench/make_bench_inputs.cc)
 #   real page        about 100 MB of the HTML documentation installed on this machine, in one file
 #   dense page       95 MiB of generated markup-dense pages: entities, line breaks, cut-off tags
+#   hostile page     100 MB of generated pages that take every slow turn: heads, body tags, cut-off
+#                    tags and entities, stray '<' and '>', zero bytes
 #   document         one generated 100 MB document, layout 'D'
 #   3000 pages       3000 real pages, in a folder on disk and in a folder on tmpfs
 # and, for each kernel, the conversion alone of each single file, in memory.
@@ -76,7 +78,7 @@ real_html() {
   find /usr/share/doc /usr/share/gtk-doc /usr/lib/node_modules /root/.rustup/toolchains \
     \( -name '*.html' -o -name '*.htm' \) -type f -size +1k 2>/dev/null | LC_ALL=C sort
 }
-if [[ ! -f $work/.complete || ! -f $work/dense/page.htm ]]; then
+if [[ ! -f $work/.complete || ! -f $work/hostile/page.htm ]]; then
   rm -rf "$work" && mkdir -p "$work"
   (cd "$work" && "$bin/make_bench_inputs")
   mkdir -p "$work/real" "$work/real-pages"
@@ -165,13 +167,15 @@ single_job() {  # NAME PROGRAM FOLDER INPUT OUTPUT
 single_job "synthetic page" html2Ruxa page page.htm page.htx
 single_job "real page" html2Ruxa real page.htm page.htx
 single_job "dense page" html2Ruxa dense page.htm page.htx
+single_job "hostile page" html2Ruxa hostile page.htm page.htx
 single_job "document" doc2Ruxa doc big.doc big.dox
 
 # The conversion alone (bench/convert_in_memory.cc): each input already in memory, no file
 # written, no second thread; what the converter itself costs, apart from the load and the write
 # it overlaps with in the programs.
 echo "conversion alone, in memory, best of 7:"
-"$bin/bench_convert_in_memory" page/page.htm real/page.htm dense/page.htm doc/big.doc |
+"$bin/bench_convert_in_memory" page/page.htm real/page.htm dense/page.htm hostile/page.htm \
+  doc/big.doc |
   awk -v chosen=" ${kernels[*]} " 'index(chosen, " " $2 " ")'
 
 # A folder: the converter's batch, the floor's batch, and a tar copy.

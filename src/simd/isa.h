@@ -23,6 +23,10 @@
 #define RUXA_TARGET_REGION_END _Pragma("GCC pop_options")
 #endif
 
+// For the few functions of block code that must be taken into their caller, which the compiler
+// may otherwise leave out of line (a template, a large body called once per block).
+#define RUXA_INLINE inline __attribute__((always_inline))
+
 // The instruction sets of the x86 vector types. AVX2 and AVX-512 come with BMI1, BMI2 and
 // POPCNT, which every processor with either has: shifts by a variable count and bit scans then
 // take one instruction each.

@@ -1,19 +1,20 @@
 #ifndef RUXA_SIMD_PORTABLE_H_
 #define RUXA_SIMD_PORTABLE_H_
 
-// The vector type of plain C++: 64 bytes in an array, a byte at a time, on any processor and in
-// either byte order. It takes every path the others take, so the block code is also held
-// against the byte-by-byte model by code written plainly.
+// The vector type of plain C++, on any processor and in either byte order: eight bytes to a
+// word.
 //
 // Every vector type has the same members (see each_isa.h for how the block code is compiled
 // once per type):
 //   Vec   64 bytes: Load(p), Splat(c), Store(p), Eq(c) and Eq(v) giving a Cmp, NonZero() (a
-//         mask), & and ^, Lookup(table) (byte k becomes table[byte k], every byte below 16),
+//         mask); where kMatchFrom is not 0, & and ^ and Lookup(table) (byte k becomes
+//         table[byte k], every byte below 16);
 //         Blend(mask, a, b) (b's byte where the mask's bit is set), Compress(to, keep) (the
 //         bytes whose bit is set, in order, to `to`, which takes all 64; returns their count)
 //   Cmp   64 truth values: & and |, Mask()
 //   traits: kMatchFrom, kMatchBreaks (how the HTML block walk matches; see its comments)
 // Masks hold one bit per byte: bit k (value 1 << k) for byte k, whatever the byte order.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -29,43 +30,60 @@ struct Cmp {
   std::uint64_t Mask() const { return bits; }
 };
 
+// Eight bytes to a 64-bit word, byte k of the word in its bits 8k to 8k + 7 whatever the byte
+// order; the byte tests work on all eight at once.
 struct Vec {
-  static constexpr int kMatchFrom = 1;
-  static constexpr bool kMatchBreaks = true;
-  std::uint8_t b[64];
+  static constexpr int kMatchFrom = 0;         // no lookups: entities one at a time
+  static constexpr bool kMatchBreaks = false;  // and line-break tags too
+  std::uint64_t w[8];
 
+  static std::uint64_t InOrder(std::uint64_t x) {
+    if constexpr (std::endian::native == std::endian::big) return __builtin_bswap64(x);
+    return x;
+  }
   static Vec Load(const std::uint8_t* p) {
     Vec v;
-    std::memcpy(v.b, p, 64);
+    std::memcpy(v.w, p, 64);
+    for (std::uint64_t& x : v.w) x = InOrder(x);
     return v;
   }
   static Vec Splat(std::uint8_t c) {
     Vec v;
-    std::memset(v.b, c, 64);
+    for (std::uint64_t& x : v.w) x = 0x0101010101010101u * c;
     return v;
   }
-  void Store(std::uint8_t* p) const { std::memcpy(p, b, 64); }
-  template <class F>
-  Vec Map(F f) const {
-    Vec v;
-    for (int k = 0; k < 64; ++k) v.b[k] = f(k);
-    return v;
+  void Store(std::uint8_t* p) const {
+    std::uint64_t out[8];
+    for (int i = 0; i < 8; ++i) out[i] = InOrder(w[i]);
+    std::memcpy(p, out, 64);
+  }
+  // The high bit of each byte of x that is zero (exactly: no carry crosses a byte), gathered
+  // into eight bits by a multiplication whose partial products never meet.
+  static std::uint64_t ZeroBytes(std::uint64_t x) {
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+    const std::uint64_t high = ~(((x & kLow7) + kLow7) | x | kLow7);
+    return (high >> 7) * 0x0102040810204080u >> 56;
   }
   Cmp Eq(const Vec& o) const {
     std::uint64_t m = 0;
-    for (int k = 0; k < 64; ++k) m |= std::uint64_t{b[k] == o.b[k]} << k;
+    for (int i = 0; i < 8; ++i) m |= ZeroBytes(w[i] ^ o.w[i]) << (8 * i);
     return {m};
   }
   Cmp Eq(std::uint8_t c) const { return Eq(Splat(c)); }
   std::uint64_t NonZero() const { return ~Eq(0).bits; }
-  Vec operator&(const Vec& o) const { return Map([&](int k) { return b[k] & o.b[k]; }); }
-  Vec operator^(const Vec& o) const { return Map([&](int k) { return b[k] ^ o.b[k]; }); }
-  Vec Lookup(const std::uint8_t* table) const { return Map([&](int k) { return table[b[k] & 15]; }); }
   static Vec Blend(std::uint64_t mask, const Vec& x, const Vec& y) {
-    return x.Map([&](int k) { return mask >> k & 1 ? y.b[k] : x.b[k]; });
+    Vec v = x;
+    for (; mask != 0; mask &= mask - 1) {
+      const int k = __builtin_ctzll(mask);
+      const std::uint64_t byte = std::uint64_t{0xFF} << (8 * (k % 8));
+      v.w[k / 8] = (v.w[k / 8] & ~byte) | (y.w[k / 8] & byte);
+    }
+    return v;
   }
   std::size_t Compress(std::uint8_t* to, std::uint64_t keep) const {
-    return CompressRuns(to, b, keep);
+    std::uint8_t bytes[64];
+    Store(bytes);
+    return CompressBytes(to, bytes, keep);
   }
 };
 

@@ -71,19 +71,20 @@ struct Vec {
     }
     return v;
   }
+  // 16-bit text packs: every other byte kept, the low or the high one of each word.
   std::size_t Compress(std::uint8_t* to, std::uint64_t keep) const {
-    if (keep == 0x5555555555555555u) {  // the low byte of each 16-bit word
+    if (keep == 0x5555555555555555u || keep == 0xAAAAAAAAAAAAAAAAu) {
+      const bool high = keep >> 1 & 1;
       const __m128i low = _mm_set1_epi16(0xFF);
-      for (int i = 0; i < 2; ++i) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to) + i,
-                         _mm_packus_epi16(_mm_and_si128(p[2 * i], low),
-                                          _mm_and_si128(p[2 * i + 1], low)));
-      }
+      __m128i w[4];
+      for (int i = 0; i < 4; ++i) w[i] = high ? _mm_srli_epi16(p[i], 8) : _mm_and_si128(p[i], low);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_packus_epi16(w[0], w[1]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to) + 1, _mm_packus_epi16(w[2], w[3]));
       return 32;
     }
     alignas(16) std::uint8_t bytes[64];
     Store(bytes);
-    return CompressRuns(to, bytes, keep);
+    return CompressBytes(to, bytes, keep);
   }
 };
 
