@@ -80,10 +80,34 @@ struct Vec {
     }
     return v;
   }
+  // Few runs (text between tags) a run at a time; otherwise a word at a time: whole, packed
+  // where every other byte is kept (16-bit text, the low or the high byte of each pair), or a
+  // byte at a time.
   std::size_t Compress(std::uint8_t* to, std::uint64_t keep) const {
     std::uint8_t bytes[64];
     Store(bytes);
-    return CompressBytes(to, bytes, keep);
+    if (keep == ~std::uint64_t{0}) {
+      std::memcpy(to, bytes, 64);
+      return 64;
+    }
+    if (FewRuns(keep)) return CompressRuns(to, bytes, keep);
+    std::size_t kept = 0;
+    for (int i = 0; i < 8; ++i) {
+      const auto m = static_cast<std::uint8_t>(keep >> (8 * i));
+      if (m == 0xFF) {
+        std::memcpy(to + kept, bytes + 8 * i, 8);
+        kept += 8;
+      } else if (m == 0x55 || m == 0xAA) {
+        std::uint64_t x = (w[i] >> (m & 2 ? 8 : 0)) & 0x00FF00FF00FF00FFu;
+        x = (x | x >> 8) & 0x0000FFFF0000FFFFu;
+        x |= x >> 16;
+        for (int k = 0; k < 4; ++k) to[kept + k] = static_cast<std::uint8_t>(x >> (8 * k));
+        kept += 4;
+      } else if (m != 0) {
+        kept += CompressEach(to + kept, bytes + 8 * i, m, 8);
+      }
+    }
+    return kept;
   }
 };
 

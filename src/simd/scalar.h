@@ -35,19 +35,31 @@ inline std::size_t CompressRuns(std::uint8_t* to, const std::uint8_t* block, std
   return kept;
 }
 
-/// As CompressRuns, choosing the way by the number of runs: many (16-bit text, every other byte
-/// kept) go a byte at a time, branch-free: every byte is stored, only those kept advance.
-inline std::size_t CompressBytes(std::uint8_t* to, const std::uint8_t* block, std::uint64_t keep) {
-  if (__builtin_popcountll(keep & ~(keep << 1)) <= 8) return CompressRuns(to, block, keep);
-  std::uint8_t bytes[64];
-  std::memcpy(bytes, block, 64);
+/// Copies the bytes of the `count` (at most 64) at `from` whose bit is set in `keep` to `to`, in
+/// order, and returns their count; writes up to `count` bytes from `to`, which may overlap
+/// `from` only by lying at or before it. Branch-free: every byte is stored, only those kept
+/// advance.
+inline std::size_t CompressEach(std::uint8_t* to, const std::uint8_t* from, std::uint64_t keep,
+                                int count) {
   std::size_t kept = 0;
-  for (int k = 0; k < 64; ++k) {
-    to[kept] = bytes[k];
-    kept += keep >> k & 1;
+  for (int k = 0; k < count; ++k, keep >>= 1) {
+    to[kept] = from[k];
+    kept += keep & 1;
   }
   return kept;
 }
+
+/// The number of bits set, by halves, nibbles and bytes: without POPCNT, which SSE2 processors
+/// may lack, the builtin is a call.
+inline int CountBits(std::uint64_t x) {
+  x -= (x >> 1) & 0x5555555555555555u;
+  x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+  return static_cast<int>((x * 0x0101010101010101u) >> 56);
+}
+
+/// Whether a mask is better compressed a run at a time than by pieces: eight runs or fewer.
+inline bool FewRuns(std::uint64_t keep) { return CountBits(keep & ~(keep << 1)) <= 8; }
 
 // For each mask of eight bytes, the shuffle that gathers the bytes it keeps at the front (an
 // index with its high bit set gives a zero byte), for vector types that shuffle bytes by a table

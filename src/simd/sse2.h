@@ -3,7 +3,7 @@
 
 // The vector type of SSE2, part of every x86-64 processor: four 16-byte registers. SSE2 has no
 // byte shuffle, so Lookup is not offered (kMatchFrom is 0: entities are matched one at a time)
-// and Compress copies runs, but for 16-bit text, every other byte kept, which packs.
+// and Compress copies runs or bytes, but packs 16-bit text.
 #include "simd/isa.h"
 
 #if defined(RUXA_X86)
@@ -71,20 +71,42 @@ struct Vec {
     }
     return v;
   }
-  // 16-bit text packs: every other byte kept, the low or the high one of each word.
+  // Every other byte kept (16-bit text: the low or the high byte of each word) packs.
+  static __m128i Pack(__m128i x, __m128i y, bool high) {
+    if (high) return _mm_packus_epi16(_mm_srli_epi16(x, 8), _mm_srli_epi16(y, 8));
+    const __m128i low = _mm_set1_epi16(0xFF);
+    return _mm_packus_epi16(_mm_and_si128(x, low), _mm_and_si128(y, low));
+  }
+  // Whole, or packed; few runs (text between tags) a run at a time; otherwise a register at a
+  // time: whole, packed, or a byte at a time.
   std::size_t Compress(std::uint8_t* to, std::uint64_t keep) const {
+    auto* const out = reinterpret_cast<__m128i*>(to);
+    if (keep == ~std::uint64_t{0}) {
+      Store(to);
+      return 64;
+    }
     if (keep == 0x5555555555555555u || keep == 0xAAAAAAAAAAAAAAAAu) {
-      const bool high = keep >> 1 & 1;
-      const __m128i low = _mm_set1_epi16(0xFF);
-      __m128i w[4];
-      for (int i = 0; i < 4; ++i) w[i] = high ? _mm_srli_epi16(p[i], 8) : _mm_and_si128(p[i], low);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_packus_epi16(w[0], w[1]));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(to) + 1, _mm_packus_epi16(w[2], w[3]));
+      _mm_storeu_si128(out, Pack(p[0], p[1], keep & 2));
+      _mm_storeu_si128(out + 1, Pack(p[2], p[3], keep & 2));
       return 32;
     }
     alignas(16) std::uint8_t bytes[64];
     Store(bytes);
-    return CompressBytes(to, bytes, keep);
+    if (FewRuns(keep)) return CompressRuns(to, bytes, keep);
+    std::size_t kept = 0;
+    for (int i = 0; i < 4; ++i) {
+      const auto m = static_cast<std::uint16_t>(keep >> (16 * i));
+      if (m == 0xFFFF) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + kept), p[i]);
+        kept += 16;
+      } else if (m == 0x5555 || m == 0xAAAA) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(to + kept), Pack(p[i], p[i], m & 2));
+        kept += 8;
+      } else if (m != 0) {
+        kept += CompressEach(to + kept, bytes + 16 * i, m, 16);
+      }
+    }
+    return kept;
   }
 };
 
