@@ -13,12 +13,16 @@
 namespace ruxa {
 
 /// What the block walk works on: the page b[0, n), whose blocks it takes whole while they and
-/// the `kBlockReach` bytes after them lie before `reach`, and where the text goes.
+/// the `kBlockReach` bytes after them lie before `reach`, where the text goes, and whether the
+/// page's head has been erased (a later "<he" tag is a tag like any other, and only says
+/// "removing the head" on the console).
 struct BlockWalk {
   std::uint8_t* b;
   std::size_t n;
   std::size_t reach;
   CompactSink& sink;
+  bool head_erased;
+  OutputStream& console;
 };
 
 /// The block code of one instruction set.

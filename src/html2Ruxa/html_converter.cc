@@ -36,7 +36,6 @@ ConvertOutcome ConvertHtml(SourceBuffer& source, OutputStream& out, OutputStream
 namespace {
 
 constexpr std::string_view kMagic = "Ruxa";
-constexpr std::string_view kHeadMessage = "removing the head";
 
 // The entity that starts at b[i] (a '&'), or null.
 const Slot* MatchEntity(const std::uint8_t* b, std::size_t n, std::size_t i) {
@@ -225,7 +224,8 @@ class TextPass {
     if constexpr (Sink::kCompacts) {
       const std::size_t reach = std::min(page_.limit(), n_ < kBlockReach ? 0 : n_ - kBlockReach);
       bool in_tag;
-      i = blocks_.walk(BlockWalk{b_, n_, reach, sink_}, i, in_tag);
+      const BlockWalk page{b_, n_, reach, sink_, head_ == ConversionState::HeadErased, console_};
+      i = blocks_.walk(page, i, in_tag);
       next_walk_ = (i & ~std::size_t{63}) + 64;  // tried again from the next block on
       if (in_tag) i = NextTagEnd(i);
     }

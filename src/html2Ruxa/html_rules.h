@@ -17,6 +17,7 @@
 namespace ruxa {
 
 inline constexpr std::string_view kBreakEscape = "\\n";
+inline constexpr std::string_view kHeadMessage = "removing the head";
 
 /// Per-page state of the colour pass and the head erase. Only two questions are ever asked of
 /// it: has a colour field been written (== ColourWritten), has the head been erased
@@ -235,9 +236,8 @@ inline std::uint64_t InsideTags(std::uint64_t open, std::uint64_t close, bool in
 }
 
 /// The line-break tags and heads among the candidate '<' bytes of a block, a candidate at a
-/// time; the escape a tag would become is written to put[k] and put[k + 1].
-inline BreakMatches BreaksOneByOne(const std::uint8_t* block, std::uint64_t candidates,
-                                   std::uint8_t* put) {
+/// time.
+inline BreakMatches BreaksOneByOne(const std::uint8_t* block, std::uint64_t candidates) {
   BreakMatches found;
   for (; candidates != 0; candidates &= candidates - 1) {
     const std::size_t k = static_cast<std::size_t>(__builtin_ctzll(candidates));
@@ -246,8 +246,6 @@ inline BreakMatches BreaksOneByOne(const std::uint8_t* block, std::uint64_t cand
     const bool tag = slot.word.At(at);
     found.tags.Add(k, slot, tag);
     found.heads |= std::uint64_t{!tag && at[1] == 'h' && at[2] == 'e'} << k;
-    put[k] = kBreakEscape[0];
-    put[k + 1] = kBreakEscape[1];
   }
   return found;
 }

@@ -84,7 +84,7 @@ struct Vec {
   // where every other byte is kept (16-bit text, the low or the high byte of each pair), or a
   // byte at a time.
   std::size_t Compress(std::uint8_t* to, std::uint64_t keep) const {
-    std::uint8_t bytes[64];
+    std::uint8_t bytes[64 + 32] = {};  // and room for CompressRuns to read on
     Store(bytes);
     if (keep == ~std::uint64_t{0}) {
       std::memcpy(to, bytes, 64);

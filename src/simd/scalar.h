@@ -8,19 +8,13 @@
 
 namespace ruxa::simd {
 
-/// Copies the bytes of the 64 at `block` whose bit is set in `keep` to `to`, in order, and
-/// returns their count; writes all 64 bytes from `to`, which may overlap `block` only by lying
-/// at or before it. A run of kept bytes at a time, by copies of fixed length (32 bytes, then 16
-/// at a time for a longer run): the block is copied aside and the kept bytes gathered aside, so
-/// a copy may run past its run's end at both ends.
-inline std::size_t CompressRuns(std::uint8_t* to, const std::uint8_t* block, std::uint64_t keep) {
-  if (keep == ~std::uint64_t{0}) {
-    std::memmove(to, block, 64);
-    return 64;
-  }
-  std::uint8_t in[64 + 32], out[64 + 32];
-  std::memcpy(in, block, 64);
-  std::memset(in + 64, 0, 32);
+/// Copies the bytes of the 64 at `in` whose bit is set in `keep` to `to`, in order, and returns
+/// their count; writes all 64 bytes from `to`. `in` holds 32 more readable bytes after the 64
+/// (their values do not matter). A run of kept bytes at a time, by copies of fixed length (32
+/// bytes, then 16 at a time for a longer run), gathered aside so that a copy may run past its
+/// run's end.
+inline std::size_t CompressRuns(std::uint8_t* to, const std::uint8_t* in, std::uint64_t keep) {
+  std::uint8_t out[64 + 32];
   std::size_t kept = 0;
   while (keep != 0) {
     const int start = __builtin_ctzll(keep);

@@ -90,8 +90,10 @@ struct Vec {
       _mm_storeu_si128(out + 1, Pack(p[2], p[3], keep & 2));
       return 32;
     }
-    alignas(16) std::uint8_t bytes[64];
+    alignas(16) std::uint8_t bytes[64 + 32];  // and room for CompressRuns to read on
     Store(bytes);
+    _mm_store_si128(reinterpret_cast<__m128i*>(bytes + 64), _mm_setzero_si128());
+    _mm_store_si128(reinterpret_cast<__m128i*>(bytes + 80), _mm_setzero_si128());
     if (FewRuns(keep)) return CompressRuns(to, bytes, keep);
     std::size_t kept = 0;
     for (int i = 0; i < 4; ++i) {
