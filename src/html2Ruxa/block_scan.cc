@@ -1,4 +1,5 @@
 #include "html2Ruxa/block_scan.h"
+
 #include "html2Ruxa/block_walk.h"
 
 namespace ruxa {

@@ -12,8 +12,7 @@ namespace ruxa {
 /// next byte of interest costs a few instructions rather than a fresh search.
 class BlockCursor {
  public:
-  BlockCursor(BlockMasks (*scan)(const std::uint8_t* block), const std::uint8_t* b,
-              std::size_t n)
+  BlockCursor(BlockMasks (*scan)(const std::uint8_t* block), const std::uint8_t* b, std::size_t n)
       : scan_(scan), b_(b), n_(n) {}
 
   /// The first position in [i, limit) whose bit is set in the masks' `special` (or, with

@@ -26,7 +26,6 @@ inline constexpr std::string_view kHeadMessage = "removing the head";
 /// that is still loading.
 enum class ConversionState { Initial = 0, ColourWritten = 2, HeadErased = 6 };
 
-
 struct Entity {
   std::string_view name;
   std::uint8_t byte;  // ISO 8859-1

@@ -36,7 +36,7 @@ const Kernels& ActiveKernels();
 
 /// The instruction sets this processor runs, the portable one first.
 std::vector<VectorKernel> AvailableVectorKernels();
-/// The name of an instruction set ("portable", "sse2", "avx2", "avx512", "neon").
+/// The short name of an instruction set, as the tests and the benchmark spell it.
 std::string_view KernelName(VectorKernel kernel);
 /// The available instruction set of that name, if any.
 std::optional<VectorKernel> AvailableKernelNamed(std::string_view name);

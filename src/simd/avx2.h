@@ -13,18 +13,6 @@
 RUXA_TARGET_REGION(RUXA_AVX2_TARGET)
 namespace ruxa::simd::avx2 {
 
-struct Cmp {
-  __m256i lo, hi;
-  Cmp operator&(const Cmp& o) const {
-    return {_mm256_and_si256(lo, o.lo), _mm256_and_si256(hi, o.hi)};
-  }
-  Cmp operator|(const Cmp& o) const { return {_mm256_or_si256(lo, o.lo), _mm256_or_si256(hi, o.hi)}; }
-  std::uint64_t Mask() const {
-    return std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(lo))} |
-           std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(hi))} << 32;
-  }
-};
-
 struct Vec {
   static constexpr int kMatchFrom = 2;  // one candidate costs less matched alone
   static constexpr bool kMatchBreaks = true;
@@ -42,13 +30,26 @@ struct Vec {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), lo);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p) + 1, hi);
   }
-  Cmp Eq(const Vec& o) const { return {_mm256_cmpeq_epi8(lo, o.lo), _mm256_cmpeq_epi8(hi, o.hi)}; }
-  Cmp Eq(std::uint8_t c) const { return Eq(Splat(c)); }
+  // Compares give a vector of 0 and 0xFF bytes, which serves as the truth values.
+  Vec Eq(const Vec& o) const { return {_mm256_cmpeq_epi8(lo, o.lo), _mm256_cmpeq_epi8(hi, o.hi)}; }
+  Vec Eq(std::uint8_t c) const { return Eq(Splat(c)); }
+  Vec operator|(const Vec& o) const {
+    return {_mm256_or_si256(lo, o.lo), _mm256_or_si256(hi, o.hi)};
+  }
+  std::uint64_t Mask() const {
+    return std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(lo))} |
+           std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(hi))} << 32;
+  }
   std::uint64_t NonZero() const { return ~Eq(0).Mask(); }
-  Vec operator&(const Vec& o) const { return {_mm256_and_si256(lo, o.lo), _mm256_and_si256(hi, o.hi)}; }
-  Vec operator^(const Vec& o) const { return {_mm256_xor_si256(lo, o.lo), _mm256_xor_si256(hi, o.hi)}; }
+  Vec operator&(const Vec& o) const {
+    return {_mm256_and_si256(lo, o.lo), _mm256_and_si256(hi, o.hi)};
+  }
+  Vec operator^(const Vec& o) const {
+    return {_mm256_xor_si256(lo, o.lo), _mm256_xor_si256(hi, o.hi)};
+  }
   Vec Lookup(const std::uint8_t* table) const {
-    const __m256i t = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(table)));
+    const __m256i t =
+        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(table)));
     return {_mm256_shuffle_epi8(t, lo), _mm256_shuffle_epi8(t, hi)};
   }
   // Each half's 32 mask bits spread to its bytes: byte i takes mask byte i / 8, keeps bit i % 8,
@@ -95,6 +96,7 @@ struct Vec {
     return kept;
   }
 };
+using Cmp = Vec;
 
 }  // namespace ruxa::simd::avx2
 RUXA_TARGET_REGION_END

@@ -20,32 +20,28 @@
 #endif
 
 namespace RUXA_SIMD_SPACE::portable {
-using simd::portable::Cmp;
-using simd::portable::Vec;
+using namespace simd::portable;
 #include RUXA_SIMD_BODY
 }  // namespace RUXA_SIMD_SPACE::portable
 
 #if defined(RUXA_X86)
 RUXA_TARGET_REGION(RUXA_SSE2_TARGET)
 namespace RUXA_SIMD_SPACE::sse2 {
-using simd::sse2::Cmp;
-using simd::sse2::Vec;
+using namespace simd::sse2;
 #include RUXA_SIMD_BODY
 }  // namespace RUXA_SIMD_SPACE::sse2
 RUXA_TARGET_REGION_END
 
 RUXA_TARGET_REGION(RUXA_AVX2_TARGET)
 namespace RUXA_SIMD_SPACE::avx2 {
-using simd::avx2::Cmp;
-using simd::avx2::Vec;
+using namespace simd::avx2;
 #include RUXA_SIMD_BODY
 }  // namespace RUXA_SIMD_SPACE::avx2
 RUXA_TARGET_REGION_END
 
 RUXA_TARGET_REGION(RUXA_AVX512_TARGET)
 namespace RUXA_SIMD_SPACE::avx512 {
-using simd::avx512::Cmp;
-using simd::avx512::Vec;
+using namespace simd::avx512;
 #include RUXA_SIMD_BODY
 }  // namespace RUXA_SIMD_SPACE::avx512
 RUXA_TARGET_REGION_END
@@ -53,8 +49,7 @@ RUXA_TARGET_REGION_END
 
 #if defined(RUXA_NEON)
 namespace RUXA_SIMD_SPACE::neon {
-using simd::neon::Cmp;
-using simd::neon::Vec;
+using namespace simd::neon;
 #include RUXA_SIMD_BODY
 }  // namespace RUXA_SIMD_SPACE::neon
 #endif

@@ -14,27 +14,6 @@
 
 namespace ruxa::simd::neon {
 
-struct Cmp {
-  uint8x16_t p[4];
-  Cmp operator&(const Cmp& o) const {
-    return {{vandq_u8(p[0], o.p[0]), vandq_u8(p[1], o.p[1]), vandq_u8(p[2], o.p[2]),
-             vandq_u8(p[3], o.p[3])}};
-  }
-  Cmp operator|(const Cmp& o) const {
-    return {{vorrq_u8(p[0], o.p[0]), vorrq_u8(p[1], o.p[1]), vorrq_u8(p[2], o.p[2]),
-             vorrq_u8(p[3], o.p[3])}};
-  }
-  std::uint64_t Mask() const {
-    static const std::uint8_t kWeights[16] = {1, 2, 4, 8, 16, 32, 64, 128,
-                                              1, 2, 4, 8, 16, 32, 64, 128};
-    const uint8x16_t w = vld1q_u8(kWeights);
-    uint8x16_t sum = vpaddq_u8(vpaddq_u8(vandq_u8(p[0], w), vandq_u8(p[1], w)),
-                               vpaddq_u8(vandq_u8(p[2], w), vandq_u8(p[3], w)));
-    sum = vpaddq_u8(sum, sum);
-    return vgetq_lane_u64(vreinterpretq_u64_u8(sum), 0);
-  }
-};
-
 struct Vec {
   static constexpr int kMatchFrom = 2;
   static constexpr bool kMatchBreaks = false;
@@ -50,11 +29,25 @@ struct Vec {
   void Store(std::uint8_t* s) const {
     for (int i = 0; i < 4; ++i) vst1q_u8(s + 16 * i, p[i]);
   }
-  Cmp Eq(const Vec& o) const {
+  // Compares give a vector of 0 and 0xFF bytes, which serves as the truth values.
+  Vec Eq(const Vec& o) const {
     return {{vceqq_u8(p[0], o.p[0]), vceqq_u8(p[1], o.p[1]), vceqq_u8(p[2], o.p[2]),
              vceqq_u8(p[3], o.p[3])}};
   }
-  Cmp Eq(std::uint8_t c) const { return Eq(Splat(c)); }
+  Vec Eq(std::uint8_t c) const { return Eq(Splat(c)); }
+  Vec operator|(const Vec& o) const {
+    return {{vorrq_u8(p[0], o.p[0]), vorrq_u8(p[1], o.p[1]), vorrq_u8(p[2], o.p[2]),
+             vorrq_u8(p[3], o.p[3])}};
+  }
+  std::uint64_t Mask() const {
+    static const std::uint8_t kWeights[16] = {1, 2, 4, 8, 16, 32, 64, 128,
+                                              1, 2, 4, 8, 16, 32, 64, 128};
+    const uint8x16_t w = vld1q_u8(kWeights);
+    uint8x16_t sum = vpaddq_u8(vpaddq_u8(vandq_u8(p[0], w), vandq_u8(p[1], w)),
+                               vpaddq_u8(vandq_u8(p[2], w), vandq_u8(p[3], w)));
+    sum = vpaddq_u8(sum, sum);
+    return vgetq_lane_u64(vreinterpretq_u64_u8(sum), 0);
+  }
   std::uint64_t NonZero() const { return ~Eq(0).Mask(); }
   Vec operator&(const Vec& o) const {
     return {{vandq_u8(p[0], o.p[0]), vandq_u8(p[1], o.p[1]), vandq_u8(p[2], o.p[2]),
@@ -101,6 +94,7 @@ struct Vec {
     return kept;
   }
 };
+using Cmp = Vec;
 
 }  // namespace ruxa::simd::neon
 

@@ -14,25 +14,6 @@
 RUXA_TARGET_REGION(RUXA_SSE2_TARGET)
 namespace ruxa::simd::sse2 {
 
-struct Cmp {
-  __m128i p[4];
-  Cmp operator&(const Cmp& o) const {
-    return {{_mm_and_si128(p[0], o.p[0]), _mm_and_si128(p[1], o.p[1]),
-             _mm_and_si128(p[2], o.p[2]), _mm_and_si128(p[3], o.p[3])}};
-  }
-  Cmp operator|(const Cmp& o) const {
-    return {{_mm_or_si128(p[0], o.p[0]), _mm_or_si128(p[1], o.p[1]), _mm_or_si128(p[2], o.p[2]),
-             _mm_or_si128(p[3], o.p[3])}};
-  }
-  std::uint64_t Mask() const {
-    std::uint64_t m = 0;
-    for (int i = 0; i < 4; ++i) {
-      m |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(p[i]))} << (16 * i);
-    }
-    return m;
-  }
-};
-
 struct Vec {
   static constexpr int kMatchFrom = 0;         // no byte shuffle
   static constexpr bool kMatchBreaks = false;  // at 16 bytes a step, one at a time costs less
@@ -50,11 +31,27 @@ struct Vec {
   void Store(std::uint8_t* s) const {
     for (int i = 0; i < 4; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(s) + i, p[i]);
   }
-  Cmp Eq(const Vec& o) const {
+  // Compares give a vector of 0 and 0xFF bytes, which serves as the truth values.
+  Vec Eq(const Vec& o) const {
     return {{_mm_cmpeq_epi8(p[0], o.p[0]), _mm_cmpeq_epi8(p[1], o.p[1]),
              _mm_cmpeq_epi8(p[2], o.p[2]), _mm_cmpeq_epi8(p[3], o.p[3])}};
   }
-  Cmp Eq(std::uint8_t c) const { return Eq(Splat(c)); }
+  Vec Eq(std::uint8_t c) const { return Eq(Splat(c)); }
+  Vec operator&(const Vec& o) const {
+    return {{_mm_and_si128(p[0], o.p[0]), _mm_and_si128(p[1], o.p[1]), _mm_and_si128(p[2], o.p[2]),
+             _mm_and_si128(p[3], o.p[3])}};
+  }
+  Vec operator|(const Vec& o) const {
+    return {{_mm_or_si128(p[0], o.p[0]), _mm_or_si128(p[1], o.p[1]), _mm_or_si128(p[2], o.p[2]),
+             _mm_or_si128(p[3], o.p[3])}};
+  }
+  std::uint64_t Mask() const {
+    std::uint64_t m = 0;
+    for (int i = 0; i < 4; ++i) {
+      m |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(p[i]))} << (16 * i);
+    }
+    return m;
+  }
   std::uint64_t NonZero() const { return ~Eq(0).Mask(); }
   // Each quarter's 16 mask bits spread to its bytes (bytes 0 to 7 take the low mask byte, 8 to
   // 15 the high one, each keeping its own bit), and the bytes chosen by and-not.
@@ -63,9 +60,9 @@ struct Vec {
     Vec v;
     for (int i = 0; i < 4; ++i) {
       __m128i spread = _mm_set1_epi16(static_cast<short>(mask >> (16 * i)));  // lo hi lo hi ..
-      spread = _mm_unpacklo_epi8(spread, spread);                               // lo lo hi hi ..
-      spread = _mm_unpacklo_epi16(spread, spread);                              // lo x4, hi x4 ..
-      spread = _mm_unpacklo_epi32(spread, spread);                              // lo x8, hi x8
+      spread = _mm_unpacklo_epi8(spread, spread);                             // lo lo hi hi ..
+      spread = _mm_unpacklo_epi16(spread, spread);                            // lo x4, hi x4 ..
+      spread = _mm_unpacklo_epi32(spread, spread);                            // lo x8, hi x8
       const __m128i chosen = _mm_cmpeq_epi8(_mm_and_si128(spread, bit), bit);
       v.p[i] = _mm_or_si128(_mm_andnot_si128(chosen, x.p[i]), _mm_and_si128(chosen, y.p[i]));
     }
@@ -111,6 +108,7 @@ struct Vec {
     return kept;
   }
 };
+using Cmp = Vec;
 
 }  // namespace ruxa::simd::sse2
 RUXA_TARGET_REGION_END
