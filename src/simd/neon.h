@@ -40,9 +40,8 @@ struct Vec {
              vorrq_u8(p[3], o.p[3])}};
   }
   std::uint64_t Mask() const {
-    static const std::uint8_t kWeights[16] = {1, 2, 4, 8, 16, 32, 64, 128,
-                                              1, 2, 4, 8, 16, 32, 64, 128};
-    const uint8x16_t w = vld1q_u8(kWeights);
+    static const std::uint8_t kBit[] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+    const uint8x16_t w = vld1q_u8(kBit);
     uint8x16_t sum = vpaddq_u8(vpaddq_u8(vandq_u8(p[0], w), vandq_u8(p[1], w)),
                                vpaddq_u8(vandq_u8(p[2], w), vandq_u8(p[3], w)));
     sum = vpaddq_u8(sum, sum);
@@ -63,8 +62,7 @@ struct Vec {
   }
   // Each quarter's 16 mask bits spread to its bytes, each byte testing its own bit.
   static Vec Blend(std::uint64_t mask, const Vec& x, const Vec& y) {
-    static const std::uint8_t kBits[16] = {1, 2, 4, 8, 16, 32, 64, 128,
-                                           1, 2, 4, 8, 16, 32, 64, 128};
+    static const std::uint8_t kBits[] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
     const uint8x16_t bit = vld1q_u8(kBits);
     Vec v;
     for (int i = 0; i < 4; ++i) {

@@ -38,8 +38,7 @@ struct Vec {
   std::uint64_t w[8];
 
   static std::uint64_t InOrder(std::uint64_t x) {
-    if constexpr (std::endian::native == std::endian::big) return __builtin_bswap64(x);
-    return x;
+    return std::endian::native == std::endian::big ? __builtin_bswap64(x) : x;
   }
   static Vec Load(const std::uint8_t* p) {
     Vec v;
