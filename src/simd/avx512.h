@@ -10,6 +10,7 @@
 #include <immintrin.h>
 
 #include "simd/avx2.h"
+#include "simd/scalar.h"
 
 // Outside the region: the flag is set when the program starts, on any processor.
 namespace ruxa::simd::avx512 {
@@ -24,12 +25,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt"))) inline std::size_
 RUXA_TARGET_REGION(RUXA_AVX512_TARGET)
 namespace ruxa::simd::avx512 {
 
-struct Cmp {
-  std::uint64_t bits;
-  Cmp operator&(Cmp o) const { return {bits & o.bits}; }
-  Cmp operator|(Cmp o) const { return {bits | o.bits}; }
-  std::uint64_t Mask() const { return bits; }
-};
+using Cmp = MaskBits;
 
 struct Vec {
   static constexpr int kMatchFrom = 1;

@@ -23,12 +23,7 @@
 
 namespace ruxa::simd::portable {
 
-struct Cmp {
-  std::uint64_t bits;
-  Cmp operator&(Cmp o) const { return {bits & o.bits}; }
-  Cmp operator|(Cmp o) const { return {bits | o.bits}; }
-  std::uint64_t Mask() const { return bits; }
-};
+using Cmp = MaskBits;
 
 // Eight bytes to a 64-bit word, byte k of the word in its bits 8k to 8k + 7 whatever the byte
 // order; the byte tests work on all eight at once.

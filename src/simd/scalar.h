@@ -8,6 +8,15 @@
 
 namespace ruxa::simd {
 
+/// The truth values of 64 bytes as a mask, for vector types whose compares give one (AVX-512)
+/// or whose bytes are tested a word at a time (plain C++).
+struct MaskBits {
+  std::uint64_t bits;
+  MaskBits operator&(MaskBits o) const { return {bits & o.bits}; }
+  MaskBits operator|(MaskBits o) const { return {bits | o.bits}; }
+  std::uint64_t Mask() const { return bits; }
+};
+
 /// Copies the bytes of the 64 at `in` whose bit is set in `keep` to `to`, in order, and returns
 /// their count; writes all 64 bytes from `to`. `in` holds 32 more readable bytes after the 64
 /// (their values do not matter). A run of kept bytes at a time, by copies of fixed length (32
