@@ -210,28 +210,16 @@ struct BreakMatches {
   std::uint64_t heads = 0;  // the candidates that open "<he"
 };
 
-/// The bytes of a block inside tags (from a '<' to its '>', both included), given its '<' and
-/// '>' bytes and whether the block starts inside one. With tags that open and close in turn
-/// that is a running parity; where they do not (a '<' inside a tag, a '>' outside one), each
-/// tag runs from a '<' met outside a tag to the first '>' after it, followed a tag at a time.
-/// Bit 63 of the result says whether the next block starts inside a tag.
+/// The bytes of a block inside tags (from a '<' up to its '>'), given its '<' and '>' bytes and
+/// whether the block starts inside one. A tag runs from a '<' met outside a tag to the first '>'
+/// after it ('<' inside a tag and '>' outside one change nothing), so a byte is inside exactly
+/// when the last '<' or '>' at or before it is a '<'. One addition finds that for all 64: a carry
+/// enters at each '<' (and at bit 0 when the block starts inside), runs over every byte that is
+/// not a '>', and stops at the next '>'; a byte it runs over, or a '<' it meets, is inside. Bit
+/// 63 of the result says whether the next block starts inside a tag.
 inline std::uint64_t InsideTags(std::uint64_t open, std::uint64_t close, bool in_tag) {
-  std::uint64_t inside = open | close;
-  for (int shift = 1; shift < 64; shift *= 2) inside ^= inside << shift;
-  inside ^= 0 - std::uint64_t{in_tag};
-  const std::uint64_t inside_before = (inside << 1) | std::uint64_t{in_tag};
-  if ((open & inside_before) == 0 && (close & ~inside_before) == 0) return inside;
-  inside = 0;
-  for (std::size_t from = 0; from < 64;) {
-    const std::uint64_t ahead = ~std::uint64_t{0} << from;
-    const std::uint64_t next = (in_tag ? close : open) & ahead;
-    if (next == 0) return in_tag ? inside | ahead : inside;
-    const std::size_t at = static_cast<std::size_t>(__builtin_ctzll(next));
-    if (in_tag) inside |= ahead & ~(~std::uint64_t{0} << at);
-    from = in_tag ? at + 1 : at;
-    in_tag = !in_tag;
-  }
-  return inside;
+  const std::uint64_t rest = ~close;
+  return (~(rest + open + std::uint64_t{in_tag}) | open) & rest;
 }
 
 /// The line-break tags and heads among the candidate '<' bytes of a block, a candidate at a
