@@ -32,7 +32,9 @@ constexpr InstructionSet kInstructionSets[] = {
     {VectorKernel::Sse2, "sse2", [] { return RUXA_HAS("sse2"); }},
     {VectorKernel::Avx2, "avx2", RunsAvx2},
     {VectorKernel::Avx512, "avx512",
-     [] { return RUXA_HAS("avx512f") && RUXA_HAS("avx512bw") && RunsAvx2(); }},
+     [] {
+       return RUXA_HAS("avx512f") && RUXA_HAS("avx512bw") && RUXA_HAS("avx512vbmi2") && RunsAvx2();
+     }},
 #endif
 #if defined(RUXA_NEON)
     {VectorKernel::Neon, "neon", [] { return true; }},

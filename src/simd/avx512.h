@@ -1,26 +1,15 @@
 #ifndef RUXA_SIMD_AVX512_H_
 #define RUXA_SIMD_AVX512_H_
 
-// The vector type of AVX-512 (F and BW): one register, and compares give their mask directly.
-// Processors with VBMI2 compress bytes by mask in one instruction; the others go through the
-// table of shuffles as AVX2 does. Which one is decided once, when the program starts.
+// The vector type of AVX-512 (F, BW and VBMI2): one register, compares give their mask directly,
+// and bytes are compressed by a mask in one instruction. A processor with AVX-512 but without
+// VBMI2 (the first generations) runs the AVX2 type instead.
 #include "simd/isa.h"
 
 #if defined(RUXA_X86)
 #include <immintrin.h>
 
-#include "simd/avx2.h"
 #include "simd/scalar.h"
-
-// Outside the region: the flag is set when the program starts, on any processor.
-namespace ruxa::simd::avx512 {
-inline const bool kVbmi2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx512vbmi2") != 0);
-__attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt"))) inline std::size_t CompressVbmi2(
-    std::uint8_t* to, __m512i v, std::uint64_t keep) {
-  _mm512_storeu_si512(to, _mm512_maskz_compress_epi8(keep, v));
-  return static_cast<std::size_t>(__builtin_popcountll(keep));
-}
-}  // namespace ruxa::simd::avx512
 
 RUXA_TARGET_REGION(RUXA_AVX512_TARGET)
 namespace ruxa::simd::avx512 {
@@ -50,11 +39,8 @@ struct Vec {
     return {_mm512_mask_blend_epi8(mask, x.v, y.v)};
   }
   std::size_t Compress(std::uint8_t* to, std::uint64_t keep) const {
-    if (kVbmi2) return CompressVbmi2(to, v, keep);
-    // (The masked forms: GCC 12's unmasked ones warn of an uninitialized value in its header.)
-    return avx2::Vec{_mm512_maskz_extracti64x4_epi64(0xFF, v, 0),
-                     _mm512_maskz_extracti64x4_epi64(0xFF, v, 1)}
-        .Compress(to, keep);
+    _mm512_storeu_si512(to, _mm512_maskz_compress_epi8(keep, v));
+    return static_cast<std::size_t>(__builtin_popcountll(keep));
   }
 };
 

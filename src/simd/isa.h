@@ -32,7 +32,7 @@
 // take one instruction each.
 #define RUXA_SSE2_TARGET "sse2"
 #define RUXA_AVX2_TARGET "avx2,bmi,bmi2,popcnt"
-#define RUXA_AVX512_TARGET "avx512f,avx512bw,avx2,bmi,bmi2,popcnt"
+#define RUXA_AVX512_TARGET "avx512f,avx512bw,avx512vbmi2,avx2,bmi,bmi2,popcnt"
 
 namespace ruxa {
 
