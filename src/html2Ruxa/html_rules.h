@@ -181,7 +181,8 @@ struct TagMasks {
 };
 
 /// Where the patterns (entities, line-break tags) found in one block lie: their first bytes,
-/// their bytes within the block, and those in the next block, which the last may run into.
+/// their bytes within the block, and those in the next block, which the last may run into (its
+/// first few bytes, at most seven: bits from bit 0 on, without a gap).
 struct Spans {
   std::uint64_t starts = 0, spans = 0, beyond = 0;
   void Add(std::size_t k, const Slot& slot, bool found) {  // k < 64
@@ -190,8 +191,6 @@ struct Spans {
     spans |= span << k;
     beyond |= (span >> 1) >> (63 - k);
   }
-  // How many bytes of the next block are taken: `beyond` holds its first bytes, at most seven.
-  std::size_t Carry() const { return static_cast<std::size_t>(__builtin_ctzll(beyond + 1)); }
 };
 
 /// The spans of patterns from where they start and where the `end` bytes lie: `ends` in the
