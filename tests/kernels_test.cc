@@ -51,9 +51,9 @@ TEST_P(Kernel, FindMarkupStopsAtTheFirstMarkupByte) {
   }
 }
 
-// Which bytes of a block lie inside tags, from its '<' and '>' and whether it starts in one:
-// tags in turn by parity, and the rest a tag at a time ('<' inside a tag and '>' outside one are
-// plain bytes there). Blocks written as strings, one bit per character.
+// Which bytes of a block lie inside tags, from its '<' and '>' and whether it starts in one: a
+// tag runs from a '<' met outside a tag to the first '>' after it ('<' inside a tag and '>'
+// outside one change nothing). Blocks written as strings, one bit per character.
 TEST(InsideTags, FollowsEachTagFromItsOpenToItsClose) {
   struct Case {
     const char* bytes;

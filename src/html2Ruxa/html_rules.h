@@ -209,13 +209,13 @@ struct BreakMatches {
   std::uint64_t heads = 0;  // the candidates that open "<he"
 };
 
-/// The bytes of a block inside tags (from a '<' up to its '>'), given its '<' and '>' bytes and
-/// whether the block starts inside one. A tag runs from a '<' met outside a tag to the first '>'
-/// after it ('<' inside a tag and '>' outside one change nothing), so a byte is inside exactly
-/// when the last '<' or '>' at or before it is a '<'. One addition finds that for all 64: a carry
-/// enters at each '<' (and at bit 0 when the block starts inside), runs over every byte that is
-/// not a '>', and stops at the next '>'; a byte it runs over, or a '<' it meets, is inside. Bit
-/// 63 of the result says whether the next block starts inside a tag.
+/// The bytes of a block inside tags (from a '<' up to the byte before its '>'), given its '<'
+/// and '>' bytes and whether the block starts inside one. A tag runs from a '<' met outside a
+/// tag to the first '>' after it ('<' inside a tag and '>' outside one change nothing), so a
+/// byte is inside exactly when the last '<' or '>' at or before it is a '<'. One addition finds
+/// that for all 64: a carry enters at each '<' (and at bit 0 when the block starts inside), runs
+/// over every byte that is not a '>', and stops at the next '>'; a byte it runs over, or a '<'
+/// it meets, is inside. Bit 63 of the result says whether the next block starts inside a tag.
 inline std::uint64_t InsideTags(std::uint64_t open, std::uint64_t close, bool in_tag) {
   const std::uint64_t rest = ~close;
   return (~(rest + open + std::uint64_t{in_tag}) | open) & rest;
