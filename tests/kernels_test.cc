@@ -93,6 +93,8 @@ TEST_P(Kernel, ReadsNothingPastItsData) {
   EXPECT_EQ(html_.find_body(end - 66, 0, 64), 64u);
   html_.tags(end - 67);
   for (const std::size_t size : {1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100}) {
+    // (The compaction of the step before may leave any bytes past those it kept.)
+    std::memset(end - size, 'y', size);
     EXPECT_EQ(k_.find_either(end - size, 0, size, 0xF0, 0xF1), size);
     std::memset(end - size, 'x', size);
     EXPECT_EQ(html_.find_markup(end - size, 0, size), size);
