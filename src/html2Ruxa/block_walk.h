@@ -29,9 +29,8 @@ struct BlockWalk {
 struct HtmlBlocks {
   /// The masks of the 64 bytes at `block`.
   BlockMasks (*scan)(const std::uint8_t* block);
-  /// Position of the first "<bo" (a body start tag) that starts in [i, end), or `end`; reads up
-  /// to two bytes past `end`.
-  std::size_t (*find_body)(const std::uint8_t* b, std::size_t i, std::size_t end);
+  /// The colour pass's search (see ColourScanner::Find).
+  ColourScanner::Find find_colours;
   /// Position of the first '<', '>', '&' or zero byte in [i, n), or n.
   std::size_t (*find_markup)(const std::uint8_t* b, std::size_t i, std::size_t n);
   /// The masks of the 64 bytes at `block`, reading the three bytes before and after it too.

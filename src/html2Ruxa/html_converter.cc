@@ -249,7 +249,7 @@ class TextPass {
 void HtmlConverter::Convert(const SourceBuffer& source) {
   out_.Write(kMagic);
   const HtmlBlocks& blocks = HtmlBlocksFor(ActiveVectorKernel());
-  ColourScanner colour(blocks.find_body, source, out_);
+  ColourScanner colour(blocks.find_colours, source, out_);
   if (mode_ == RunMode::Single) {
     colour.Finish();
     StreamSink sink(out_, console_);

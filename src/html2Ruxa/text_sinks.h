@@ -36,50 +36,53 @@ inline constexpr std::size_t kTextLookahead = 63;
 
 // The colour pass over [0, n), in steps: `Cover(upto)` examines every "<bo" that starts before
 // `upto`. It only reads the page, and writes its fields to the output as it finds them.
+//
+// Every "<bo" opens a window of its own; windows may overlap, and an attribute inside two of
+// them is written twice. The colour bytes are copied as they are, unchecked. Both tails end in
+// '#', so only the '#' bytes of a window are looked at.
 class ColourScanner {
  public:
-  // `find_body`: the position of the first "<bo" that starts in [i, end), or `end`, reading up
-  // to two bytes past `end`.
-  using FindBody = std::size_t (*)(const std::uint8_t* b, std::size_t i, std::size_t end);
-  ColourScanner(FindBody find_body, const SourceBuffer& source, OutputStream& out)
-      : find_body_(find_body), source_(source), b_(source.data), n_(source.size), out_(out) {}
+  // `find`: the search, many bytes at a time, for every "<bo" that starts in [i, end) (reading
+  // up to two bytes past `end`); it hands each to `Window`, with the '#' bytes after it where
+  // the bytes it may read (below `readable`) hold its whole window.
+  using Find = void (*)(const std::uint8_t* b, std::size_t i, std::size_t end,
+                        std::size_t readable, ColourScanner& colour);
+  ColourScanner(Find find, const SourceBuffer& source, OutputStream& out)
+      : find_(find), source_(source), b_(source.data), n_(source.size), out_(out) {}
 
   void Cover(std::size_t upto) {
     if (upto <= next_) return;
     // Ahead of what was asked, as far as the loaded bytes allow, so as to come back seldom.
     const std::size_t loaded = source_.Loaded(std::min(upto, n_) + kColourLookahead);
     upto = loaded >= n_ ? n_ : std::max(upto, loaded - kColourLookahead);
-    // Every "<bo" opens a window of its own; windows may overlap, and an attribute inside two of
-    // them is written twice. The colour bytes are copied as they are, unchecked.
     // A "<bo" needs its three bytes inside the page.
     const std::size_t end = std::min(upto, n_ < 2 ? 0 : n_ - 2);
-    // Both tails end in '#', so only the '#' bytes of a window are looked at.
-    constexpr std::size_t kHashAt = kTextColourTail.size() - 1;
-    static_assert(kTextColourTail.back() == '#' && kBackColourTail.back() == '#' &&
-                  kBackColourTail.size() == kTextColourTail.size());
-    const std::size_t fits = kTextColourTail.size() + kColourDigits;  // a field's bytes
-    for (std::size_t i = next_; (i = find_body_(b_, i, end)) < end; ++i) {
-      // The field may start at p in [i, stop).
-      const std::size_t stop =
-          n_ < fits ? i : std::max(i, std::min(i + kColourWindow, n_ - fits + 1));
-      for (std::size_t p = i; p < stop; ++p) {
-        const void* hash = std::memchr(b_ + p + kHashAt, '#', stop - p);
-        if (hash == nullptr) break;
-        p = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hash) - b_) - kHashAt;
-        const std::uint8_t* digits = b_ + p + kTextColourTail.size();
-        if (HasAt(b_, n_, p, kTextColourTail)) {
-          out_.Write(digits, kColourDigits);
-          state_ = ConversionState::ColourWritten;
-        }
-        if (HasAt(b_, n_, p, kBackColourTail)) {
-          // A background colour with no text colour before it gets the default text colour.
-          if (state_ != ConversionState::ColourWritten) out_.Write(kDefaultText);
-          out_.Write(digits, kColourDigits);
-          state_ = ConversionState::ColourWritten;
-        }
-      }
-    }
+    if (next_ < end) find_(b_, next_, end, std::min(loaded, n_), *this);
     next_ = upto;
+  }
+
+  // How many bytes past a "<bo" the '#' bytes handed to Window start.
+  static constexpr std::size_t kHashAt = kTextColourTail.size() - 1;
+
+  // The window of the "<bo" at i, given its '#' bytes: bit k of `low` for the byte at
+  // i + kHashAt + k, of `high` for the one 64 bytes further.
+  void Window(std::size_t i, std::uint64_t low, std::uint64_t high) {
+    const std::size_t size = Stop(i) - i;  // at most kColourWindow
+    static_assert(kColourWindow > 64 && kColourWindow <= 128);
+    if (size < 64) low &= (std::uint64_t{1} << size) - 1;
+    high = size <= 64 ? 0 : high & ((std::uint64_t{1} << (size - 64)) - 1);
+    for (; low != 0; low &= low - 1) Field(i + static_cast<std::size_t>(__builtin_ctzll(low)));
+    for (; high != 0; high &= high - 1) {
+      Field(i + 64 + static_cast<std::size_t>(__builtin_ctzll(high)));
+    }
+  }
+  // The same, its '#' bytes looked at one at a time (near the end of what may be read).
+  void Window(std::size_t i) {
+    std::uint64_t hashes[2] = {};
+    for (std::size_t k = 0; k < Stop(i) - i; ++k) {
+      hashes[k / 64] |= std::uint64_t{b_[i + kHashAt + k] == '#'} << (k % 64);
+    }
+    Window(i, hashes[0], hashes[1]);
   }
 
   // Ends the pass (once): with no field at all, the two defaults.
@@ -94,7 +97,31 @@ class ColourScanner {
   }
 
  private:
-  const FindBody find_body_;
+  static constexpr std::size_t kFieldSize = kTextColourTail.size() + kColourDigits;
+  static_assert(kTextColourTail.back() == '#' && kBackColourTail.back() == '#' &&
+                kBackColourTail.size() == kTextColourTail.size());
+
+  // Where the fields of the window of the "<bo" at i may no longer start: a field starts at most
+  // kColourWindow - 1 bytes after it, and lies wholly inside the page.
+  std::size_t Stop(std::size_t i) const {
+    return n_ < kFieldSize ? i : std::max(i, std::min(i + kColourWindow, n_ - kFieldSize + 1));
+  }
+  // A tail may start at p (p + kFieldSize <= n): writes its field if it does.
+  void Field(std::size_t p) {
+    const std::uint8_t* digits = b_ + p + kTextColourTail.size();
+    if (HasAt(b_, n_, p, kTextColourTail)) {
+      out_.Write(digits, kColourDigits);
+      state_ = ConversionState::ColourWritten;
+    }
+    if (HasAt(b_, n_, p, kBackColourTail)) {
+      // A background colour with no text colour before it gets the default text colour.
+      if (state_ != ConversionState::ColourWritten) out_.Write(kDefaultText);
+      out_.Write(digits, kColourDigits);
+      state_ = ConversionState::ColourWritten;
+    }
+  }
+
+  const Find find_;
   const SourceBuffer& source_;
   const std::uint8_t* const b_;
   const std::size_t n_;
