@@ -231,7 +231,7 @@ inline BreakMatches BreaksOneByOne(const std::uint8_t* block, std::uint64_t cand
     const Slot& slot = kBreakSlots[BreakHash(at[3])];
     const bool tag = slot.word.At(at);
     found.tags.Add(k, slot, tag);
-    found.heads |= std::uint64_t{!tag && at[1] == 'h' && at[2] == 'e'} << k;
+    found.heads |= static_cast<std::uint64_t>(!tag & (at[1] == 'h') & (at[2] == 'e')) << k;
   }
   return found;
 }
