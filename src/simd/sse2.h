@@ -94,12 +94,14 @@ struct Vec {
     if (FewRuns(keep)) return CompressRuns(to, bytes, keep);
     std::size_t kept = 0;
     for (int i = 0; i < 4; ++i) {
+      // From the copy: indexing the registers by a loop variable would keep them in memory too.
+      const __m128i q = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes + 16 * i));
       const auto m = static_cast<std::uint16_t>(keep >> (16 * i));
       if (m == 0xFFFF) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + kept), p[i]);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + kept), q);
         kept += 16;
       } else if (m == 0x5555 || m == 0xAAAA) {
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(to + kept), Pack(p[i], p[i], m & 2));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(to + kept), Pack(q, q, m & 2));
         kept += 8;
       } else if (m != 0) {
         kept += CompressEach(to + kept, bytes + 16 * i, m, 16);
