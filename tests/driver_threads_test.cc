@@ -64,6 +64,56 @@ TEST(LoadWriteThread, AFileThatShrankStopsTheConverterWithAReason) {
   EXPECT_EQ(std::string(memory.begin(), memory.begin() + 1000), bytes);
 }
 
+// A follower attached while the file loads is handed every byte, those loaded before it came
+// too, each count before the converter may see it; a failed read stops whoever waits for it.
+TEST(LoadWriteThread, AFollowerSeesEveryByteBeforeItIsPublished) {
+  struct Sum : LoadFollower {
+    LoadWriteThread* load = nullptr;
+    const std::uint8_t* data = nullptr;
+    std::size_t seen = 0, sum = 0;
+    bool ahead = true;  // every count came before its publication
+    void Follow(std::size_t loaded) override {
+      ahead = ahead && load->Now() < loaded;
+      for (; seen < loaded; ++seen) sum += data[seen];
+    }
+  };
+  ScratchFolder folder;
+  const std::string input = folder.File("page.htm");
+  std::string bytes(5 << 20, 'x');
+  for (std::size_t i = 0; i < bytes.size(); i += 4093) bytes[i] = static_cast<char>(i % 251);
+  std::ofstream(input, std::ios::binary) << bytes;
+  for (const std::size_t claimed : {bytes.size(), bytes.size() + 1}) {  // whole, then cut short
+    platform::Reason why, read_why, write_why;
+    platform::InputFile in;
+    ASSERT_TRUE(in.Open(input, false, why)) << why;
+    OutputFile out;
+    ASSERT_EQ(out.Create(folder.File("page.htx"), OutputFile::Links::Replace, platform::FileId{},
+                         why),
+              OutputFile::Created::Yes);
+    std::vector<std::uint8_t> memory(claimed);
+    LoadWriteThread load(in, memory.data(), memory.size(), out);
+    Sum follower;
+    follower.load = &load;
+    follower.data = memory.data();
+    ASSERT_TRUE(load.Start());
+    if (load.Attach(follower)) {
+      if (claimed == bytes.size()) {
+        EXPECT_EQ(load.WaitFollowed(claimed), claimed);
+        EXPECT_EQ(follower.seen, claimed);
+        std::size_t sum = 0;
+        for (const char c : bytes) sum += static_cast<std::uint8_t>(c);
+        EXPECT_EQ(follower.sum, sum);
+        EXPECT_TRUE(follower.ahead);
+      } else {
+        EXPECT_THROW(load.WaitFollowed(claimed), LoadStopped);
+      }
+      load.Detach();
+    }
+    EXPECT_EQ(load.Finish(read_why, write_why), claimed == bytes.size());
+    out.Abandon();
+  }
+}
+
 // Bytes of a file that tell it from the others and from itself shifted.
 std::string Pattern(std::size_t index, std::size_t size) {
   std::string bytes(size, '\0');

@@ -31,8 +31,9 @@ struct LoadStopped {};
 ///   2. Write: once the load is over, writes to `out`, in the order they were queued, the
 ///      stretches handed over by `Enqueue`; they may be queued at any time, also during the
 ///      load. After a failed write nothing more is written.
-/// The thread reads nothing but the file and the queued stretches, and writes nothing but the
-/// input memory (before its count is published) and the output file.
+/// The thread reads nothing but the file, the queued stretches and what a follower reads, and
+/// writes nothing but the input memory (before its count is published), the output file and
+/// what a follower writes.
 class LoadWriteThread : public LoadCount {
  public:
   LoadWriteThread(platform::InputFile& file, std::uint8_t* into, std::size_t size, OutputFile& out);
@@ -46,6 +47,11 @@ class LoadWriteThread : public LoadCount {
   std::size_t Now() override { return loaded_.load(std::memory_order_acquire); }
   /// Throws `LoadStopped` when the load ended before `want` bytes.
   std::size_t WaitFor(std::size_t want) override;
+  /// The follower runs on this thread, after each chunk is read and before its count is
+  /// published; the first time, over the chunks published before it came too.
+  bool Attach(LoadFollower& follower) override;
+  std::size_t WaitFollowed(std::size_t want) override;
+  void Detach() override;
   /// Ends the load after the chunk being read: the converter has what it needs (it rejected
   /// the input on its first bytes).
   void StopLoading();
@@ -66,6 +72,8 @@ class LoadWriteThread : public LoadCount {
   };
 
   void Load();
+  void Publish(std::size_t done, bool ended_early);
+  std::size_t WaitUntil(const std::atomic<std::size_t>& count, std::size_t want);
   void WriteQueued();
   void Join();
 
@@ -74,6 +82,9 @@ class LoadWriteThread : public LoadCount {
   const std::size_t size_;
   OutputFile& out_;
   std::atomic<std::size_t> loaded_{0};
+  std::atomic<std::size_t> followed_{0};  // the last count handed to the follower
+  LoadFollower* follower_ = nullptr;      // under the lock
+  bool following_ = false;                // under the lock: the follower is at work
   std::atomic<bool> stop_loading_{false};
   bool ended_early_ = false;    // under the lock: no more bytes will come
   platform::Reason read_why_;   // set by the thread, read after it ended

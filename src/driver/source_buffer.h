@@ -10,6 +10,17 @@ namespace ruxa {
 /// named file into another. The HTML converter behaves slightly differently in each.
 enum class RunMode { Batch, Single };
 
+/// Work a converter hands to the loading side, to be done on each stretch of the input as it
+/// arrives: on the other core, while the bytes are still in its cache.
+class LoadFollower {
+ public:
+  virtual ~LoadFollower() = default;
+  /// Bytes below `loaded` are there; called with growing counts, the input's size last. It
+  /// reads the input and may write the output stream, which the converter leaves alone until
+  /// the follower has been handed the whole input.
+  virtual void Follow(std::size_t loaded) = 0;
+};
+
 /// How far an input that is still loading has come. The driver's loading thread is one; tests
 /// give the bytes in chosen steps.
 class LoadCount {
@@ -20,6 +31,15 @@ class LoadCount {
   /// Waits until at least `want` bytes are loaded (`want` is at most the input's size) and
   /// returns the count, which may be more. Bytes below it may be read from then on.
   virtual std::size_t WaitFor(std::size_t want) = 0;
+
+  /// Hands `follower` each count from now on, before publishing it, beginning with the next;
+  /// false when the load is over already (the caller then does that work itself).
+  virtual bool Attach(LoadFollower&) { return false; }
+  /// Once attached: waits until the follower has been handed a count of at least `want`, and
+  /// returns it; like `WaitFor`, it gives up when the load ends early.
+  virtual std::size_t WaitFollowed(std::size_t want) { return WaitFor(want); }
+  /// Hands the follower nothing more, once a call in progress has returned.
+  virtual void Detach() {}
 };
 
 /// The whole content of one input file. The driver owns the storage; a converter may rewrite

@@ -255,6 +255,7 @@ void HtmlConverter::Convert(const SourceBuffer& source) {
     StreamSink sink(out_, console_);
     TextPass<StreamSink>(source, mode_, blocks, sink, console_, head_).Run();
   } else {
+    colour.FollowLoad();
     CompactSink sink(source, colour, out_);
     TextPass<CompactSink>(source, mode_, blocks, sink, console_, head_).Run();
     sink.Finish();

@@ -35,12 +35,14 @@ inline constexpr std::size_t kColourLookahead =
 inline constexpr std::size_t kTextLookahead = 63;
 
 // The colour pass over [0, n), in steps: `Cover(upto)` examines every "<bo" that starts before
-// `upto`. It only reads the page, and writes its fields to the output as it finds them.
+// `upto`. It only reads the page, and writes its fields to the output as it finds them. While the
+// page loads on another thread, the pass may go there (`FollowLoad`): each stretch is searched
+// as it arrives, on the other core, and `Cover` only waits for the search to get that far.
 //
 // Every "<bo" opens a window of its own; windows may overlap, and an attribute inside two of
 // them is written twice. The colour bytes are copied as they are, unchecked. Both tails end in
 // '#', so only the '#' bytes of a window are looked at.
-class ColourScanner {
+class ColourScanner : public LoadFollower {
  public:
   // `find`: the search, many bytes at a time, for every "<bo" that starts in [i, end) (reading
   // up to two bytes past `end`); it hands each to `Window`, with the '#' bytes after it where
@@ -49,17 +51,33 @@ class ColourScanner {
                         std::size_t readable, ColourScanner& colour);
   ColourScanner(Find find, const SourceBuffer& source, OutputStream& out)
       : find_(find), source_(source), b_(source.data), n_(source.size), out_(out) {}
+  ~ColourScanner() override {
+    if (followed_) source_.loading->Detach();
+  }
+  ColourScanner(const ColourScanner&) = delete;
+  ColourScanner& operator=(const ColourScanner&) = delete;
+
+  // Hands the pass to the thread that loads the page, if it is still loading. From then on the
+  // output is the loading thread's until `Finish`.
+  void FollowLoad() {
+    followed_ = source_.loading != nullptr && source_.loading->Attach(*this);
+  }
 
   void Cover(std::size_t upto) {
-    if (upto <= next_) return;
-    // Ahead of what was asked, as far as the loaded bytes allow, so as to come back seldom.
-    const std::size_t loaded = source_.Loaded(std::min(upto, n_) + kColourLookahead);
-    upto = loaded >= n_ ? n_ : std::max(upto, loaded - kColourLookahead);
-    // A "<bo" needs its three bytes inside the page.
-    const std::size_t end = std::min(upto, n_ < 2 ? 0 : n_ - 2);
-    if (next_ < end) find_(b_, next_, end, std::min(loaded, n_), *this);
-    next_ = upto;
+    if (upto <= ready_ || ready_ == n_) return;
+    const std::size_t want = std::min(std::min(upto, n_) + kColourLookahead, n_);
+    if (followed_) {
+      ready_ = Searched(source_.loading->WaitFollowed(want));
+    } else {
+      // As far as the loaded bytes allow, so as to come back seldom.
+      const std::size_t loaded = source_.Loaded(want);
+      Search(Searched(loaded), loaded);
+      ready_ = next_;
+    }
   }
+
+  // On the loading thread: `loaded` bytes are there.
+  void Follow(std::size_t loaded) override { Search(Searched(loaded), loaded); }
 
   // How many bytes past a "<bo" the '#' bytes handed to Window start.
   static constexpr std::size_t kHashAt = kTextColourTail.size() - 1;
@@ -85,7 +103,8 @@ class ColourScanner {
     Window(i, hashes[0], hashes[1]);
   }
 
-  // Ends the pass (once): with no field at all, the two defaults.
+  // Ends the pass (once): with no field at all, the two defaults. The output is the caller's
+  // again.
   void Finish() {
     if (finished_) return;
     finished_ = true;
@@ -98,6 +117,19 @@ class ColourScanner {
 
  private:
   static constexpr std::size_t kFieldSize = kTextColourTail.size() + kColourDigits;
+
+  // How far the pass may go with `loaded` bytes there.
+  std::size_t Searched(std::size_t loaded) const {
+    return loaded >= n_ ? n_ : loaded - std::min(loaded, kColourLookahead);
+  }
+  // Examines every "<bo" before `upto` not examined yet; `loaded` bytes are there.
+  void Search(std::size_t upto, std::size_t loaded) {
+    if (upto <= next_) return;
+    // A "<bo" needs its three bytes inside the page.
+    const std::size_t end = std::min(upto, n_ < 2 ? 0 : n_ - 2);
+    if (next_ < end) find_(b_, next_, end, std::min(loaded, n_), *this);
+    next_ = upto;
+  }
   static_assert(kTextColourTail.back() == '#' && kBackColourTail.back() == '#' &&
                 kBackColourTail.size() == kTextColourTail.size());
 
@@ -126,7 +158,9 @@ class ColourScanner {
   const std::uint8_t* const b_;
   const std::size_t n_;
   OutputStream& out_;
-  std::size_t next_ = 0;  // every "<bo" before this has been examined
+  std::size_t next_ = 0;   // every "<bo" before this has been examined (by whichever thread)
+  std::size_t ready_ = 0;  // and every one before this is known to have been
+  bool followed_ = false;  // the loading thread does the search
   bool finished_ = false;
   // The colour pass ends before the text pass begins, so it only ever sees its own values.
   ConversionState state_ = ConversionState::Initial;
