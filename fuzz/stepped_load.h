@@ -40,24 +40,18 @@ class SteppedLoad : public LoadCount {
     follower_ = &follower;
     return true;
   }
-  std::size_t WaitFollowed(std::size_t want) override {
-    while (followed_ < want) Step();
-    return followed_;
-  }
   void Detach() override { follower_ = nullptr; }
 
  private:
-  // Copies in the next step's bytes, and hands their count to the follower, if there is one.
+  // Copies in the next step's bytes, and hands every other count to the follower, if there
+  // is one, as a loading thread does when the converter is busy now and then.
   void Step() {
     const std::size_t step = steps_[std::min(next_, steps_.size() - 1)];
     ++next_;
     const std::size_t end = std::min(input_.size(), count_ + std::max<std::size_t>(step, 1));
     std::memcpy(buffer_.data() + count_, input_.data() + count_, end - count_);
     count_ = end;
-    if (follower_ != nullptr) {
-      follower_->Follow(count_);
-      followed_ = count_;
-    }
+    if (follower_ != nullptr && next_ % 2 == 0) follower_->Follow(count_);
   }
 
   const std::vector<std::uint8_t>& input_;
@@ -66,7 +60,6 @@ class SteppedLoad : public LoadCount {
   std::size_t next_ = 0;
   std::size_t count_ = 0;
   LoadFollower* follower_ = nullptr;
-  std::size_t followed_ = 0;
 };
 
 /// What a converter operation writes and prints for `input` loaded in `steps`.

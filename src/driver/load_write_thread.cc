@@ -26,20 +26,18 @@ void LoadWriteThread::StopLoading() { stop_loading_.store(true, std::memory_orde
 // The wait is on the lock and its condition rather than on the counter itself: the standard
 // library's wait on an atomic, where the system has no such call for 8-byte values (Windows),
 // was seen to miss its wake-up and wait forever.
-std::size_t LoadWriteThread::WaitUntil(const std::atomic<std::size_t>& count, std::size_t want) {
-  std::size_t now = count.load(std::memory_order_acquire);
+std::size_t LoadWriteThread::WaitFor(std::size_t want) {
+  std::size_t now = loaded_.load(std::memory_order_acquire);
   if (now >= want) return now;
   std::unique_lock<std::mutex> lock(mutex_);
+  ++waiting_;
   wake_.wait(lock, [&] {
-    return (now = count.load(std::memory_order_acquire)) >= want || ended_early_;
+    return (now = loaded_.load(std::memory_order_acquire)) >= want || ended_early_;
   });
+  --waiting_;
   if (now < want) throw LoadStopped{};
   return now;
 }
-
-std::size_t LoadWriteThread::WaitFor(std::size_t want) { return WaitUntil(loaded_, want); }
-
-std::size_t LoadWriteThread::WaitFollowed(std::size_t want) { return WaitUntil(followed_, want); }
 
 bool LoadWriteThread::Attach(LoadFollower& follower) {
   const std::lock_guard<std::mutex> lock(mutex_);
@@ -102,22 +100,20 @@ void LoadWriteThread::Load() {
   }
 }
 
-// Makes `done` bytes known, once a follower, if one is attached, has been handed them. Whether
-// one is, is decided in the same hold of the lock as publishing without one, so that one
-// attached before the last count is sure to be handed it.
+// Makes `done` bytes known; then hands them to the follower, if there is one and the converter
+// was busy.
 void LoadWriteThread::Publish(std::size_t done, bool ended_early) {
   std::unique_lock<std::mutex> lock(mutex_);
-  LoadFollower* const follower = follower_;
-  if (follower != nullptr && !ended_early) {
-    following_ = true;
-    lock.unlock();
-    follower->Follow(done);
-    lock.lock();
-    following_ = false;
-    followed_.store(done, std::memory_order_release);
-  }
   loaded_.store(done, std::memory_order_release);
   ended_early_ = ended_early;
+  LoadFollower* const follower = waiting_ == 0 && !ended_early ? follower_ : nullptr;
+  following_ = follower != nullptr;
+  lock.unlock();
+  wake_.notify_all();
+  if (follower == nullptr) return;
+  follower->Follow(done);
+  lock.lock();
+  following_ = false;
   lock.unlock();
   wake_.notify_all();
 }

@@ -47,10 +47,10 @@ class LoadWriteThread : public LoadCount {
   std::size_t Now() override { return loaded_.load(std::memory_order_acquire); }
   /// Throws `LoadStopped` when the load ended before `want` bytes.
   std::size_t WaitFor(std::size_t want) override;
-  /// The follower runs on this thread, after each chunk is read and before its count is
-  /// published; the first time, over the chunks published before it came too.
+  /// The follower runs on this thread, after a chunk's count is published, if no converter
+  /// was waiting for it: one that waits has caught up with the load and has time for the work
+  /// itself, while this thread's reads are what everything waits for.
   bool Attach(LoadFollower& follower) override;
-  std::size_t WaitFollowed(std::size_t want) override;
   void Detach() override;
   /// Ends the load after the chunk being read: the converter has what it needs (it rejected
   /// the input on its first bytes).
@@ -73,7 +73,6 @@ class LoadWriteThread : public LoadCount {
 
   void Load();
   void Publish(std::size_t done, bool ended_early);
-  std::size_t WaitUntil(const std::atomic<std::size_t>& count, std::size_t want);
   void WriteQueued();
   void Join();
 
@@ -82,9 +81,9 @@ class LoadWriteThread : public LoadCount {
   const std::size_t size_;
   OutputFile& out_;
   std::atomic<std::size_t> loaded_{0};
-  std::atomic<std::size_t> followed_{0};  // the last count handed to the follower
-  LoadFollower* follower_ = nullptr;      // under the lock
-  bool following_ = false;                // under the lock: the follower is at work
+  LoadFollower* follower_ = nullptr;  // under the lock
+  bool following_ = false;            // under the lock: the follower is at work
+  int waiting_ = 0;                   // under the lock: converters waiting for bytes
   std::atomic<bool> stop_loading_{false};
   bool ended_early_ = false;    // under the lock: no more bytes will come
   platform::Reason read_why_;   // set by the thread, read after it ended

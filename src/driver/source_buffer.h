@@ -10,14 +10,14 @@ namespace ruxa {
 /// named file into another. The HTML converter behaves slightly differently in each.
 enum class RunMode { Batch, Single };
 
-/// Work a converter hands to the loading side, to be done on each stretch of the input as it
-/// arrives: on the other core, while the bytes are still in its cache.
+/// Work a converter may leave to the loading side while it is busy itself: done on each stretch
+/// of the input as it arrives, on the other core, while the bytes are still in its cache.
 class LoadFollower {
  public:
   virtual ~LoadFollower() = default;
-  /// Bytes below `loaded` are there; called with growing counts, the input's size last. It
-  /// reads the input and may write the output stream, which the converter leaves alone until
-  /// the follower has been handed the whole input.
+  /// On the loading side: bytes below `loaded` are there, and the converter is busy. Counts
+  /// grow from call to call; a call may be skipped, so the converter does itself whatever it
+  /// needs that its follower has not done yet.
   virtual void Follow(std::size_t loaded) = 0;
 };
 
@@ -32,12 +32,9 @@ class LoadCount {
   /// returns the count, which may be more. Bytes below it may be read from then on.
   virtual std::size_t WaitFor(std::size_t want) = 0;
 
-  /// Hands `follower` each count from now on, before publishing it, beginning with the next;
-  /// false when the load is over already (the caller then does that work itself).
+  /// From now on hands `follower` counts published while the converter is not waiting for
+  /// bytes; false when none will come (the load is over).
   virtual bool Attach(LoadFollower&) { return false; }
-  /// Once attached: waits until the follower has been handed a count of at least `want`, and
-  /// returns it; like `WaitFor`, it gives up when the load ends early.
-  virtual std::size_t WaitFollowed(std::size_t want) { return WaitFor(want); }
   /// Hands the follower nothing more, once a call in progress has returned.
   virtual void Detach() {}
 };

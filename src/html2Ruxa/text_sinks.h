@@ -4,9 +4,11 @@
 // The colour pass, and where the text pass puts the page's text: straight out (single mode), or
 // compacted into the page's own memory behind the pass (batch mode).
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <string_view>
 
 #include "driver/converter_profile.h"
@@ -36,8 +38,10 @@ inline constexpr std::size_t kTextLookahead = 63;
 
 // The colour pass over [0, n), in steps: `Cover(upto)` examines every "<bo" that starts before
 // `upto`. It only reads the page, and writes its fields to the output as it finds them. While the
-// page loads on another thread, the pass may go there (`FollowLoad`): each stretch is searched
-// as it arrives, on the other core, and `Cover` only waits for the search to get that far.
+// page loads on another thread, that thread may take the pass on whenever the text pass is busy
+// (`FollowLoad`): it searches each stretch right after reading it, on the other core, and
+// `Cover` searches only what it has not reached. One lock keeps the two apart; the text pass
+// takes it only when it has to search itself.
 //
 // Every "<bo" opens a window of its own; windows may overlap, and an attribute inside two of
 // them is written twice. The colour bytes are copied as they are, unchecked. Both tails end in
@@ -57,27 +61,27 @@ class ColourScanner : public LoadFollower {
   ColourScanner(const ColourScanner&) = delete;
   ColourScanner& operator=(const ColourScanner&) = delete;
 
-  // Hands the pass to the thread that loads the page, if it is still loading. From then on the
-  // output is the loading thread's until `Finish`.
+  // Lets the thread that loads the page take the pass on while the page is loading. Until
+  // `Finish`, the output is then written under the lock.
   void FollowLoad() {
     followed_ = source_.loading != nullptr && source_.loading->Attach(*this);
   }
 
   void Cover(std::size_t upto) {
     if (upto <= ready_ || ready_ == n_) return;
-    const std::size_t want = std::min(std::min(upto, n_) + kColourLookahead, n_);
-    if (followed_) {
-      ready_ = Searched(source_.loading->WaitFollowed(want));
-    } else {
-      // As far as the loaded bytes allow, so as to come back seldom.
-      const std::size_t loaded = source_.Loaded(want);
-      Search(Searched(loaded), loaded);
-      ready_ = next_;
-    }
+    if (followed_ && upto <= (ready_ = reached_.load(std::memory_order_acquire))) return;
+    // As far as the loaded bytes allow, so as to come back seldom.
+    const std::size_t loaded = source_.Loaded(std::min(std::min(upto, n_) + kColourLookahead, n_));
+    const std::lock_guard<std::mutex> lock(mutex_);
+    Search(Searched(loaded), loaded);
+    ready_ = next_;
   }
 
-  // On the loading thread: `loaded` bytes are there.
-  void Follow(std::size_t loaded) override { Search(Searched(loaded), loaded); }
+  // On the loading thread, while the text pass is busy: `loaded` bytes are there.
+  void Follow(std::size_t loaded) override {
+    const std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+    if (lock.owns_lock() && !finished_) Search(Searched(loaded), loaded);
+  }
 
   // How many bytes past a "<bo" the '#' bytes handed to Window start.
   static constexpr std::size_t kHashAt = kTextColourTail.size() - 1;
@@ -106,9 +110,10 @@ class ColourScanner : public LoadFollower {
   // Ends the pass (once): with no field at all, the two defaults. The output is the caller's
   // again.
   void Finish() {
+    Cover(n_);
+    const std::lock_guard<std::mutex> lock(mutex_);
     if (finished_) return;
     finished_ = true;
-    Cover(n_);
     if (state_ != ConversionState::ColourWritten) {
       out_.Write(kDefaultText);
       out_.Write(kDefaultBackground);
@@ -129,6 +134,7 @@ class ColourScanner : public LoadFollower {
     const std::size_t end = std::min(upto, n_ < 2 ? 0 : n_ - 2);
     if (next_ < end) find_(b_, next_, end, std::min(loaded, n_), *this);
     next_ = upto;
+    reached_.store(upto, std::memory_order_release);
   }
   static_assert(kTextColourTail.back() == '#' && kBackColourTail.back() == '#' &&
                 kBackColourTail.size() == kTextColourTail.size());
@@ -158,9 +164,12 @@ class ColourScanner : public LoadFollower {
   const std::uint8_t* const b_;
   const std::size_t n_;
   OutputStream& out_;
-  std::size_t next_ = 0;   // every "<bo" before this has been examined (by whichever thread)
-  std::size_t ready_ = 0;  // and every one before this is known to have been
-  bool followed_ = false;  // the loading thread does the search
+  // Under the lock: every "<bo" before `next_` has been examined, by whichever thread.
+  std::size_t next_ = 0;
+  std::atomic<std::size_t> reached_{0};  // `next_`, for a look without the lock
+  std::size_t ready_ = 0;                // the text pass's last look
+  bool followed_ = false;                // the loading thread may search
+  std::mutex mutex_;
   bool finished_ = false;
   // The colour pass ends before the text pass begins, so it only ever sees its own values.
   ConversionState state_ = ConversionState::Initial;
