@@ -27,14 +27,14 @@ void LoadWriteThread::StopLoading() { stop_loading_.store(true, std::memory_orde
 // library's wait on an atomic, where the system has no such call for 8-byte values (Windows),
 // was seen to miss its wake-up and wait forever.
 std::size_t LoadWriteThread::WaitFor(std::size_t want) {
+  // (Only the converter's thread asks: no other store can come between the load and the store.)
+  if (want > asked_.load(std::memory_order_relaxed)) asked_.store(want, std::memory_order_relaxed);
   std::size_t now = loaded_.load(std::memory_order_acquire);
   if (now >= want) return now;
   std::unique_lock<std::mutex> lock(mutex_);
-  ++waiting_;
   wake_.wait(lock, [&] {
     return (now = loaded_.load(std::memory_order_acquire)) >= want || ended_early_;
   });
-  --waiting_;
   if (now < want) throw LoadStopped{};
   return now;
 }
@@ -80,7 +80,6 @@ void LoadWriteThread::Join() {
 }
 
 void LoadWriteThread::Load() {
-  constexpr std::size_t kChunk = std::size_t{1} << 20;
   std::size_t done = 0;
   bool ended_early = false;
   while (done < size_ && !ended_early) {
@@ -101,12 +100,13 @@ void LoadWriteThread::Load() {
 }
 
 // Makes `done` bytes known; then hands them to the follower, if there is one and the converter
-// was busy.
+// is still busy with bytes a whole chunk or more before them.
 void LoadWriteThread::Publish(std::size_t done, bool ended_early) {
   std::unique_lock<std::mutex> lock(mutex_);
   loaded_.store(done, std::memory_order_release);
   ended_early_ = ended_early;
-  LoadFollower* const follower = waiting_ == 0 && !ended_early ? follower_ : nullptr;
+  const bool behind = asked_.load(std::memory_order_relaxed) + kChunk <= done;
+  LoadFollower* const follower = behind && !ended_early ? follower_ : nullptr;
   following_ = follower != nullptr;
   lock.unlock();
   wake_.notify_all();

@@ -47,9 +47,9 @@ class LoadWriteThread : public LoadCount {
   std::size_t Now() override { return loaded_.load(std::memory_order_acquire); }
   /// Throws `LoadStopped` when the load ended before `want` bytes.
   std::size_t WaitFor(std::size_t want) override;
-  /// The follower runs on this thread, after a chunk's count is published, if no converter
-  /// was waiting for it: one that waits has caught up with the load and has time for the work
-  /// itself, while this thread's reads are what everything waits for.
+  /// The follower runs on this thread, after a chunk's count is published, while the converter
+  /// has not yet asked for the chunk before it: a converter close behind the load has time for
+  /// the work itself, and this thread's reads are what it waits for.
   bool Attach(LoadFollower& follower) override;
   void Detach() override;
   /// Ends the load after the chunk being read: the converter has what it needs (it rejected
@@ -71,6 +71,8 @@ class LoadWriteThread : public LoadCount {
     std::size_t size;
   };
 
+  static constexpr std::size_t kChunk = std::size_t{1} << 20;  // read at a time
+
   void Load();
   void Publish(std::size_t done, bool ended_early);
   void WriteQueued();
@@ -83,7 +85,7 @@ class LoadWriteThread : public LoadCount {
   std::atomic<std::size_t> loaded_{0};
   LoadFollower* follower_ = nullptr;  // under the lock
   bool following_ = false;            // under the lock: the follower is at work
-  int waiting_ = 0;                   // under the lock: converters waiting for bytes
+  std::atomic<std::size_t> asked_{0};  // the most the converter has asked for
   std::atomic<bool> stop_loading_{false};
   bool ended_early_ = false;    // under the lock: no more bytes will come
   platform::Reason read_why_;   // set by the thread, read after it ended

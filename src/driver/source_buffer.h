@@ -32,8 +32,8 @@ class LoadCount {
   /// returns the count, which may be more. Bytes below it may be read from then on.
   virtual std::size_t WaitFor(std::size_t want) = 0;
 
-  /// From now on hands `follower` counts published while the converter is not waiting for
-  /// bytes; false when none will come (the load is over).
+  /// From now on hands `follower` counts published while the converter is busy with bytes
+  /// well before them; false when none will come (the load is over).
   virtual bool Attach(LoadFollower&) { return false; }
   /// Hands the follower nothing more, once a call in progress has returned.
   virtual void Detach() {}
