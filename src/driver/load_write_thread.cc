@@ -100,12 +100,15 @@ void LoadWriteThread::Load() {
 }
 
 // Makes `done` bytes known; then hands them to the follower, if there is one and the converter
-// is still busy with bytes a whole chunk or more before them.
+// is far behind: a chunk or more, and at less than half the count. A converter that goes at
+// less than half the speed of the reads leaves this thread time to spare, even with the output
+// still to write once the load is over; one that keeps closer would wait for this thread.
 void LoadWriteThread::Publish(std::size_t done, bool ended_early) {
   std::unique_lock<std::mutex> lock(mutex_);
   loaded_.store(done, std::memory_order_release);
   ended_early_ = ended_early;
-  const bool behind = asked_.load(std::memory_order_relaxed) + kChunk <= done;
+  const std::size_t asked = asked_.load(std::memory_order_relaxed);
+  const bool behind = asked + kChunk <= done && asked <= done / 2;
   LoadFollower* const follower = behind && !ended_early ? follower_ : nullptr;
   following_ = follower != nullptr;
   lock.unlock();

@@ -48,8 +48,8 @@ class LoadWriteThread : public LoadCount {
   /// Throws `LoadStopped` when the load ended before `want` bytes.
   std::size_t WaitFor(std::size_t want) override;
   /// The follower runs on this thread, after a chunk's count is published, while the converter
-  /// has not yet asked for the chunk before it: a converter close behind the load has time for
-  /// the work itself, and this thread's reads are what it waits for.
+  /// is far behind (see `Publish`): a converter close behind the load has time for the work
+  /// itself, and this thread's reads and writes are what it would wait for.
   bool Attach(LoadFollower& follower) override;
   void Detach() override;
   /// Ends the load after the chunk being read: the converter has what it needs (it rejected
