@@ -71,7 +71,7 @@ class ColourScanner : public LoadFollower {
     if (upto <= ready_ || ready_ == n_) return;
     if (followed_ && upto <= (ready_ = reached_.load(std::memory_order_acquire))) return;
     // As far as the loaded bytes allow, so as to come back seldom.
-    const std::size_t loaded = source_.Loaded(std::min(std::min(upto, n_) + kColourLookahead, n_));
+    const std::size_t loaded = source_.Loaded(std::min(upto, n_) + kColourLookahead);
     const std::lock_guard<std::mutex> lock(mutex_);
     Search(Searched(loaded), loaded);
     ready_ = next_;
