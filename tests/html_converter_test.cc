@@ -19,6 +19,7 @@ using namespace std::string_literals;
 TEST(HtmlConverter, OutputFiles) {
   const std::string d = "Ruxa000000ffffff";  // magic and default colours
   const std::string pad(94, ' ');
+  const std::string zeros(200, '\0');  // dropped; long enough for the colour search's blocks
   const struct {
     std::string page, batch, single;
   } kCases[] = {
@@ -30,8 +31,8 @@ TEST(HtmlConverter, OutputFiles) {
       {"<BODY TEXT=\"#112233\" BGCOLOR=\"#445566\">", d, "="},
       {"<body text='#112233' bgcolor=#445566>", d, "="},
       {"<body><font color=\"#ff0000\">", "Ruxa000000ff0000", "="},  // any colour in the window
-      {"<bo" + pad + "text=\"#112233\">", "Ruxa112233", "="},       // tail 99 bytes after '<'
-      {"<bo " + pad + "text=\"#112233\">", d, "="},                 // 100 bytes: outside
+      {"<bo" + pad + "text=\"#112233\">" + zeros, "Ruxa112233", "="},  // tail 99 bytes after '<'
+      {"<bo " + pad + "text=\"#112233\">" + zeros, d, "="},            // 100 bytes: outside
       {"<bo<body text=\"#123456\">", "Ruxa123456123456", "="},      // two windows, twice
       {"<body text=\"#abc\">x", "Ruxaabc\">xx", "="},               // copied unchecked
       {"<body text=\"#12345", d, "="},                              // cut by the end

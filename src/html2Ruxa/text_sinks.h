@@ -45,12 +45,12 @@ inline constexpr std::size_t kTextLookahead = 63;
 //
 // Every "<bo" opens a window of its own; windows may overlap, and an attribute inside two of
 // them is written twice. The colour bytes are copied as they are, unchecked. Both tails end in
-// '#', so only the '#' bytes of a window are looked at.
+// '#', so a window is looked at closely only where a '#' ends a tail, or may.
 class ColourScanner : public LoadFollower {
  public:
   // `find`: the search, many bytes at a time, for every "<bo" that starts in [i, end) (reading
-  // up to two bytes past `end`); it hands each to `Window`, with the '#' bytes after it where
-  // the bytes it may read (below `readable`) hold its whole window.
+  // up to two bytes past `end`); it hands each to `Window`, with where the tails in its window
+  // start, where the bytes it may read (below `readable`) hold them.
   using Find = void (*)(const std::uint8_t* b, std::size_t i, std::size_t end,
                         std::size_t readable, ColourScanner& colour);
   ColourScanner(Find find, const SourceBuffer& source, OutputStream& out)
@@ -83,11 +83,12 @@ class ColourScanner : public LoadFollower {
     if (lock.owns_lock() && !finished_) Search(Searched(loaded), loaded);
   }
 
-  // How many bytes past a "<bo" the '#' bytes handed to Window start.
+  // How many bytes past the start of a tail its '#' lies.
   static constexpr std::size_t kHashAt = kTextColourTail.size() - 1;
 
-  // The window of the "<bo" at i, given its '#' bytes: bit k of `low` for the byte at
-  // i + kHashAt + k, of `high` for the one 64 bytes further.
+  // The window of the "<bo" at i, given where tails may start: bit k of `low` for a tail at
+  // i + k, of `high` for one 64 bytes further. Each is checked: a bit set where no tail starts
+  // costs a check and writes nothing.
   void Window(std::size_t i, std::uint64_t low, std::uint64_t high) {
     const std::size_t size = Stop(i) - i;  // at most kColourWindow
     static_assert(kColourWindow > 64 && kColourWindow <= 128);
