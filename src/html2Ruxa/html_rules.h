@@ -37,6 +37,8 @@ inline constexpr Entity kEntities[] = {
 
 // The line-break tags that batch mode turns into the escape; exact, lower case, no attributes.
 inline constexpr std::string_view kBreakTags[] = {"<br>", "</br>", "<br/>", "<br />"};
+inline constexpr std::size_t kLongestBreakTag =
+    std::ranges::max(kBreakTags, {}, &std::string_view::size).size();
 
 // True when `pattern` lies wholly inside b[0, n) starting at i (i <= n).
 inline bool HasAt(const std::uint8_t* b, std::size_t n, std::size_t i, std::string_view pattern) {
