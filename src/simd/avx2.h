@@ -15,7 +15,7 @@ namespace ruxa::simd::avx2 {
 
 struct Vec {
   static constexpr int kMatchFrom = 2;  // one candidate costs less matched alone
-  static constexpr bool kMatchBreaks = true;
+  static constexpr int kMatchBreaksFrom = 1;
   __m256i lo, hi;
 
   static Vec Load(const std::uint8_t* p) {

@@ -18,7 +18,7 @@ using Cmp = MaskBits;
 
 struct Vec {
   static constexpr int kMatchFrom = 1;
-  static constexpr bool kMatchBreaks = true;
+  static constexpr int kMatchBreaksFrom = 1;
   __m512i v;
 
   static Vec Load(const std::uint8_t* p) { return {_mm512_loadu_si512(p)}; }

@@ -16,7 +16,7 @@ namespace ruxa::simd::neon {
 
 struct Vec {
   static constexpr int kMatchFrom = 2;
-  static constexpr bool kMatchBreaks = false;
+  static constexpr int kMatchBreaksFrom = 0;
   uint8x16_t p[4];
 
   static Vec Load(const std::uint8_t* s) {

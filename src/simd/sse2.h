@@ -16,7 +16,7 @@ namespace ruxa::simd::sse2 {
 
 struct Vec {
   static constexpr int kMatchFrom = 0;         // no byte shuffle
-  static constexpr bool kMatchBreaks = false;  // at 16 bytes a step, one at a time costs less
+  static constexpr int kMatchBreaksFrom = 4;  // at 16 bytes a step, all at once pays for many
   __m128i p[4];
 
   static Vec Load(const std::uint8_t* s) {
