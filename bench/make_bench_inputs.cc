@@ -9,6 +9,9 @@
 //   hostile/page.htm 100 MB of short random pages made to take every slow turn: heads (each
 //                    one prints a line), body tags, tags and entities cut off, unknown
 //                    entities, stray '<' and '>', zero bytes, line ends
+//   patterns/*.htm   16 MiB pages of one short pattern repeated, each the worst case of one
+//                    slow turn (a colour window every few bytes, an entity or a line-break tag
+//                    at every step, near misses of both), for the conversion alone
 // The content is pseudo-random but the same on every run.
 #include <sys/stat.h>
 
@@ -162,6 +165,34 @@ std::string HostilePage(std::size_t at_least) {
   return page;
 }
 
+// Each a page of its own: patterns/NAME.htm.
+const struct {
+  const char* name;
+  std::string_view unit;
+} kPatterns[] = {
+    {"bo", "<bo"},
+    {"bo-hash", "<bo#"},
+    {"colours", "<body text=\"#123456\" bgcolor=\"#"},
+    {"amp", "&"},
+    {"entities", "&lt;"},
+    {"near-entities", "&eacutx"},
+    {"br", "<br>"},
+    {"near-br", "<br"},
+    {"r-gt", "r>"},
+    {"slash-gt", "/>"},
+    {"lt-gt", "<>"},
+    {"head-slash", "<head>/h"},
+    {"zero-a", std::string_view("\0a", 2)},
+};
+
+std::string Repeated(std::string_view unit, std::size_t size) {
+  std::string page;
+  page.reserve(size + unit.size());
+  while (page.size() < size) page += unit;
+  page.resize(size);
+  return page;
+}
+
 }  // namespace
 
 int main() {
@@ -177,6 +208,11 @@ int main() {
     ok = Save(name, Page(1000 + Next() % 6000));
   }
   ok = ok && Save("doc/big.doc", Document(100u << 20));
+  mkdir("patterns", 0777);
+  for (const auto& pattern : kPatterns) {
+    ok = ok && Save("patterns/" + std::string(pattern.name) + ".htm",
+                    Repeated(pattern.unit, 16u << 20));
+  }
   ok = ok && Save("hostile/page.htm", HostilePage(100u << 20));  // last: the others stay as they were
   if (!ok) std::perror("make_bench_inputs");
   return ok ? 0 : 1;

@@ -13,7 +13,8 @@
 #                    tags and entities, stray '<' and '>', zero bytes
 #   document         one generated 100 MB document, layout 'D'
 #   3000 pages       3000 real pages, in a folder on disk and in a folder on tmpfs
-# and, for each kernel, the conversion alone of each single file, in memory.
+# and, for each kernel, the conversion alone of each single file, in memory, and of pages of one
+# pattern repeated, each the worst case of one slow turn.
 # The commands of a job run in turn, round after round; each reports its median, and its ratio
 # to the floor and to the copy as the median of the ratios within each round.
 # Usage: bash bench/run.sh [rounds] [KERNEL...]   (default 9 rounds, every kernel; inputs go to
@@ -78,7 +79,7 @@ real_html() {
   find /usr/share/doc /usr/share/gtk-doc /usr/lib/node_modules /root/.rustup/toolchains \
     \( -name '*.html' -o -name '*.htm' \) -type f -size +1k 2>/dev/null | LC_ALL=C sort
 }
-if [[ ! -f $work/.complete || ! -f $work/hostile/page.htm ]]; then
+if [[ ! -f $work/.complete || ! -d $work/patterns ]]; then
   rm -rf "$work" && mkdir -p "$work"
   (cd "$work" && "$bin/make_bench_inputs")
   mkdir -p "$work/real" "$work/real-pages"
@@ -177,6 +178,14 @@ echo "conversion alone, in memory, best of 7:"
 "$bin/bench_convert_in_memory" page/page.htm real/page.htm dense/page.htm hostile/page.htm \
   doc/big.doc |
   awk -v chosen=" ${kernels[*]} " 'index(chosen, " " $2 " ")'
+# Pages of one pattern repeated: no kernel should fall far below its speed on the hostile page.
+echo "conversion alone of one pattern repeated (patterns/), GB/s, best of 7:"
+"$bin/bench_convert_in_memory" patterns/*.htm |
+  awk -v chosen=" ${kernels[*]} " 'index(chosen, " " $2 " ") {
+         name = $1; sub(/.*\//, "", name); sub(/\.htm$/, "", name)
+         if (name != last) { if (line != "") print line; line = sprintf("%-16s", name); last = name }
+         line = line sprintf("  %s %5.2f", $2, $5) }
+       END { if (line != "") print line }'
 
 # A folder: the converter's batch, the floor's batch, and a tar copy.
 folder_job() {  # NAME FOLDER
