@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end tests: runs the built programs in scratch folders, as a user would, and checks the
 # console byte for byte, the exit status and what is left on disk.
-# Usage: e2e.sh BUILD_DIR GROUP   (GROUP: modes, documents, faults, skips, safety, install, huge)
+# Usage: e2e.sh BUILD_DIR GROUP   (GROUP: modes, documents, faults, skips, safety, huge)
 set -u
 build=$(realpath "$1") group=$2
 # Each run has a time limit, a guard against hangs, not a measure of speed.
@@ -348,29 +348,6 @@ EOF
     echo "skipped: cannot run as another user here"
   fi
   chmod 755 .
-  ;;
-install)  # into a temporary prefix, as a packager would, then run the installed programs
-  fresh && cmake --install "$build" --prefix "$dir/usr" >/dev/null
-  for f in bin/html2Ruxa bin/doc2Ruxa share/man/man1/html2Ruxa.1.gz share/man/man1/doc2Ruxa.1.gz; do
-    holds "$f installed" test -f "usr/$f"
-  done
-  command -v groff >/dev/null && for page in usr/share/man/man1/*.1.gz; do
-    holds "$page" bash -c 'set -o pipefail; zcat "$1" | groff -ww -z -man' page "$page"
-  done
-  printf '<body bgcolor="#abcdef">a&amp;b<br>c' >p.html
-  run $emulator usr/bin/html2Ruxa p.html p.out
-  console_is "installed html2Ruxa" 0 <<'EOF'
---- Ruxa Beta Bramlink 2005 --- $
-Size: 36 $
-a&bc
-EOF
-  file_is p.out 'Ruxa000000abcdefa&bc'
-  run $emulator usr/bin/doc2Ruxa p.html d.out
-  console_is "installed doc2Ruxa" 2 <<'EOF'
---- Ruxa Bramlink 2005 --- $
-Size: 36 $
-Invalid doc file! $
-EOF
   ;;
 huge)  # past 2 GiB the size must still load whole and count right; slow, so CI or on request
   [[ -n ${CI:-}${RUXA_SLOW_TESTS:-} ]] || { echo "set RUXA_SLOW_TESTS=1 to run"; exit 77; }
