@@ -72,7 +72,7 @@ TEST(WideText, NamesRoundTrip) {
       {u"\u0905\u007F\u0080\u07FF\u0800",
        "\xE0\xA4\x85\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80"},               // lengths' edges
       {std::u16string(1, char16_t{0xD800}) + u"x", "\xED\xA0\x80x"},  // a lone high surrogate
-      {std::u16string(1, char16_t{0xDC00}), "\xED\xB0\x80"},          // a lone low surrogate
+      {std::u16string(2, char16_t{0xDC00}), "\xED\xB0\x80\xED\xB0\x80"},  // lone low surrogates
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(Utf8FromUtf16(c.utf16), c.utf8);
