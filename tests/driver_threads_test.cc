@@ -98,6 +98,7 @@ TEST(LoadWriteThread, AFollowerIsHandedEachCountOnceItIsThere) {
     ASSERT_TRUE(load.Start());
     const bool attached = load.Attach(follower);
     EXPECT_EQ(load.Finish(read_why, write_why), claimed == bytes.size());
+    EXPECT_FALSE(load.Attach(follower));  // once loaded, nothing is left to follow
     if (attached) {
       EXPECT_EQ(follower.seen, bytes.size());
       EXPECT_TRUE(follower.published);
