@@ -344,6 +344,16 @@ EOF
     errors_are "read-only folder, batch mode"
     file_is a.htx 'Ruxa000000ffffffnew' && file_is b.htx 'Ruxa000000ffffffnew'
     folder_holds . html2Ruxa a.htm a.htx b.htx
+    # An output rewritten in place may be another name of an entry already read ahead: that
+    # entry is read again in its turn, whichever of the two the listing gives first.
+    chmod 755 . && printf old >a.htx && ln a.htx c.htm && printf x >c.htx && chmod 666 c.htx
+    [[ $(id -u) == 0 ]] || chmod 555 .
+    run "${as_user[@]}" $emulator ./html2Ruxa
+    if [[ $(grep -o -m1 'FICHIER: 5 [ac].htm' "$out") == *a.htm ]]; then
+      file_is c.htx 'Ruxa000000ffffffRuxa000000ffffffnew'
+    else
+      file_is c.htx 'Ruxa000000ffffffold'
+    fi
   else
     echo "skipped: cannot run as another user here"
   fi
