@@ -178,11 +178,14 @@ EOF
   mkfifo open.pipe && exec 3<>open.pipe  # a pipe that never ends nor delivers a line
   stdin=open.pipe run timeout 10 "$html" no o && exec 3>&-
   console_is "failure with an open pipe as standard input" 1 <<<'Error, invalid file name!$'
-  # The terminal does not echo the Enter typed: its echo would land before or after the prompt,
-  # whichever comes first.
-  printf '\n' | script -qec "stty -echo; $html no o" /dev/null >tty.out
-  status=${PIPESTATUS[1]} && cp tty.out "$out"
-  console_ends "pause at a terminal" 1 <<<'Press Enter to continue . . . '
+  # At a terminal the pause ends with Enter, or with the end of input (Ctrl-D). The terminal
+  # does not echo what is typed: its echo would land before or after the prompt, whichever
+  # comes first.
+  for key in '\n' '\004'; do
+    printf "$key" | timeout 10 script -qec "stty -echo; $html no o" /dev/null >tty.out
+    status=${PIPESTATUS[1]} && cp tty.out "$out"
+    console_ends "pause at a terminal, then '$key'" 1 <<<'Press Enter to continue . . . '
+  done
   # A folder that can be entered but not read; root reads anything, so root runs it as nobody.
   # The program is copied in, so that nobody needs to reach the build folder.
   fresh && cp "$build/html2Ruxa" . && chmod 311 .
