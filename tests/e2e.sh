@@ -224,10 +224,13 @@ safety)
     "$(grep '^Exit status' "$out")"
   run "$doc" --version && console_is "doc2Ruxa --version" 0 <<<'doc2Ruxa (ruxa-tools) 1.1.0$'
   file_is page.htx old && folder_holds . page.htm page.htx
-  # A batch replaces a link planted at an output name; the link's target is never written.
-  mkdir victim && printf secret >victim/notes.txt && rm page.htx
+  # A batch replaces a link planted at an output name; the link's target is never written, nor
+  # are its permission bits taken.
+  mkdir victim && printf secret >victim/notes.txt && chmod 604 victim/notes.txt && rm page.htx
   ln -s victim/notes.txt page.htx && run "$html" && holds "planted link replaced" test ! -L page.htx
   file_is victim/notes.txt secret && file_is page.htx 'Ruxa000000ffffffnew'
+  new_mode=$(printf '%o' $((0666 & ~0$(umask))))  # what a new file gets
+  compare "mode of a replaced link" "$new_mode" "$(stat -c %a page.htx)"
   # Two entries with one output name: the first one converted creates it, the second replaces
   # it whole, whichever order the listing gives.
   mkdir twins && cd twins && printf '<p>one</p>' >a.htm && printf '<p>two</p>' >a.hTm
@@ -243,7 +246,7 @@ safety)
   chmod 640 page.htx && run "$html" page.htm page.htx
   compare "mode of a replaced output" 640 "$(stat -c %a page.htx)"
   run "$html" page.htm fresh.htx
-  compare "mode of a new output" "$(printf '%o' $((0666 & ~0$(umask))))" "$(stat -c %a fresh.htx)"
+  compare "mode of a new output" "$new_mode" "$(stat -c %a fresh.htx)"
   folder_holds . page.htm page.htx victim named fresh.htx twins
   # An output name too long to take the temporary file's suffix: the temporary file gets a
   # short name of its own, in both modes.
