@@ -140,8 +140,8 @@ std::pair<std::string, std::string> Convert(std::string page, RunMode mode) {
 // walk then reaches).
 std::vector<std::string> EdgePages() {
   std::vector<std::string> pages;
-  for (const std::string pattern : {"&eacute;", "&amp;", "&lt;", "<br />", "</br>", "<br>", "<he",
-                                    "<bo", "a>", "xt=\"#123456"}) {
+  for (const std::string pattern : {"&eacute;", "&amp;", "&lt;", "<br />", "</br>", "<br>",
+                                    "<head>/h", "<bo", "a>", "xt=\"#123456"}) {
     for (std::size_t lead = 0; lead < 128; ++lead) {
       for (std::size_t length = 1; length <= pattern.size(); ++length) {
         pages.push_back(std::string(70, 'w') + "<i>" + std::string(lead, 'w') +
