@@ -115,14 +115,13 @@ class LoadedPage {
 //     closes a line-break tag does not count: that tag is already an escape;
 //   - one of the eight known entities becomes its byte; the bytes it yields ('<' among them) are
 //     text, never markup.
-// An erase whose end never comes runs to the end of the page. In batch mode whole blocks go
-// through the block walk (block_walk.inc) wherever its masks settle them, and these rules take
-// over where they do not.
-template <class Sink>
+// An erase whose end never comes runs to the end of the page. Whole blocks go through the block
+// walk (block_walk.inc) wherever its masks settle them, and these rules take over where they do
+// not.
 class TextPass {
  public:
-  TextPass(const SourceBuffer& source, RunMode mode, const HtmlBlocks& blocks, Sink& sink,
-           OutputStream& console, ConversionState& head)
+  TextPass(const SourceBuffer& source, RunMode mode, const HtmlBlocks& blocks, CompactSink& sink,
+           ConversionState& head)
       : page_(source),
         b_(source.data),
         n_(source.size),
@@ -130,17 +129,16 @@ class TextPass {
         blocks_(blocks),
         cursor_(blocks.scan, source.data, source.size),
         sink_(sink),
-        console_(console),
         head_(head) {}
 
   void Run() {
     std::size_t run = 0;  // start of the stretch of bytes not yet written
     for (std::size_t i = 0;;) {
-      if (batch_ && i >= next_walk_ && i < page_.limit()) {
+      if (i >= next_walk_ && i < page_.limit()) {
         sink_.Write(b_ + run, i - run);
         run = i = WalkBlocks(i);
       }
-      if ((i = page_.Search(i, Special())) >= n_) break;
+      if ((i = page_.Search(i, CursorSearch{cursor_, false})) >= n_) break;
       if (b_[i] == '&') {
         const Slot* const entity = MatchEntity(b_, n_, i);
         if (entity == nullptr) {
@@ -159,17 +157,14 @@ class TextPass {
   }
 
  private:
-  // The searches of the block cursor, for the next markup byte and the next '>'.
-  auto Special() {
-    return [this](const std::uint8_t*, std::size_t from, std::size_t limit) {
-      return cursor_.Next(from, limit, false);
-    };
-  }
-  auto Close() {
-    return [this](const std::uint8_t*, std::size_t from, std::size_t limit) {
-      return cursor_.Next(from, limit, true);
-    };
-  }
+  // The searches of the block cursor, for the next markup byte, or the next '>' (`close`).
+  struct CursorSearch {
+    BlockCursor& cursor;
+    bool close;
+    std::size_t operator()(const std::uint8_t*, std::size_t from, std::size_t limit) const {
+      return cursor.Next(from, limit, close);
+    }
+  };
 
   // The byte at i is a '<', '>' or zero byte: writes what it becomes and returns where the text
   // goes on.
@@ -182,7 +177,7 @@ class TextPass {
       return i + length;
     }
     if (i + 2 < n_ && b_[i + 1] == 'h' && b_[i + 2] == 'e') {
-      console_.Write(kHeadMessage);
+      sink_.Say(kHeadMessage);
       return head_ == ConversionState::HeadErased ? NextTagEnd(i + 1) : EraseHead(i + 1);
     }
     return NextTagEnd(i + 1);
@@ -190,7 +185,7 @@ class TextPass {
 
   // Past the '>' that ends the tag open at `from`, or n.
   std::size_t NextTagEnd(std::size_t from) {
-    for (std::size_t g = from; (g = page_.Search(g, Close())) < n_; ++g) {
+    for (std::size_t g = from; (g = page_.Search(g, CursorSearch{cursor_, true})) < n_; ++g) {
       if (!batch_ || !ClosesBreakTag(b_, n_, g)) return g + 1;
     }
     return n_;
@@ -221,15 +216,12 @@ class TextPass {
   // The block walk, from i, over the blocks that are examinable and so are the bytes an entity
   // on their last byte reads past them; returns where the text goes on.
   std::size_t WalkBlocks(std::size_t i) {
-    if constexpr (Sink::kCompacts) {
-      const std::size_t reach = std::min(page_.limit(), n_ < kBlockReach ? 0 : n_ - kBlockReach);
-      bool in_tag;
-      const BlockWalk page{b_, n_, reach, sink_, head_ == ConversionState::HeadErased, console_};
-      i = blocks_.walk(page, i, in_tag);
-      next_walk_ = (i & ~std::size_t{63}) + 64;  // tried again from the next block on
-      if (in_tag) i = NextTagEnd(i);
-    }
-    return i;
+    const std::size_t reach = std::min(page_.limit(), n_ < kBlockReach ? 0 : n_ - kBlockReach);
+    bool in_tag;
+    const BlockWalk page{b_, n_, reach, sink_, head_ == ConversionState::HeadErased, batch_};
+    i = blocks_.walk(page, i, in_tag);
+    next_walk_ = (i & ~std::size_t{63}) + 64;  // tried again from the next block on
+    return in_tag ? NextTagEnd(i) : i;
   }
 
   LoadedPage page_;
@@ -238,8 +230,7 @@ class TextPass {
   const bool batch_;
   const HtmlBlocks& blocks_;
   BlockCursor cursor_;
-  Sink& sink_;
-  OutputStream& console_;
+  CompactSink& sink_;
   ConversionState& head_;
   std::size_t next_walk_ = 64;  // the block walk is tried again from here on
 };
@@ -250,16 +241,10 @@ void HtmlConverter::Convert(const SourceBuffer& source) {
   out_.Write(kMagic);
   const HtmlBlocks& blocks = HtmlBlocksFor(ActiveVectorKernel());
   ColourScanner colour(blocks.find_colours, source, out_);
-  if (mode_ == RunMode::Single) {
-    colour.Finish();
-    StreamSink sink(out_, console_);
-    TextPass<StreamSink>(source, mode_, blocks, sink, console_, head_).Run();
-  } else {
-    colour.FollowLoad();
-    CompactSink sink(source, colour, out_);
-    TextPass<CompactSink>(source, mode_, blocks, sink, console_, head_).Run();
-    sink.Finish();
-  }
+  colour.FollowLoad();
+  CompactSink sink(source, colour, out_, console_, mode_ == RunMode::Single);
+  TextPass(source, mode_, blocks, sink, head_).Run();
+  sink.Finish();
 }
 
 }  // namespace ruxa

@@ -12,15 +12,14 @@ namespace ruxa {
 ///                   body tag's attributes or defaulted to "000000" and "ffffff"
 ///   body            the page's text: head erased, tags removed, eight entities replaced by
 ///                   ISO 8859-1 bytes, and (batch mode only) <br> forms turned into "\n" escapes.
-/// In single mode every body byte is echoed to the console as it is written.
+/// In single mode the body is echoed to the console as well.
 class HtmlConverter {
  public:
   HtmlConverter(OutputStream& out, OutputStream& console, RunMode mode)
       : out_(out), console_(console), mode_(mode) {}
 
   /// Writes the magic, the colour header, then the text (with the line-break rewrite folded in
-  /// when in batch mode). In single mode it only reads `source`; in batch mode it gathers the
-  /// text in `source`'s own memory and writes it last.
+  /// when in batch mode), which it gathers in `source`'s own memory and writes last.
   void Convert(const SourceBuffer& source);
 
  private:

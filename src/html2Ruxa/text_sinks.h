@@ -1,8 +1,8 @@
 #ifndef RUXA_HTML2RUXA_TEXT_SINKS_H_
 #define RUXA_HTML2RUXA_TEXT_SINKS_H_
 
-// The colour pass, and where the text pass puts the page's text: straight out (single mode), or
-// compacted into the page's own memory behind the pass (batch mode).
+// The colour pass, and where the text pass puts the page's text: compacted into the page's own
+// memory behind the pass.
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -176,41 +176,28 @@ class ColourScanner : public LoadFollower {
   ConversionState state_ = ConversionState::Initial;
 };
 
-// Where the text goes in single mode: straight to the output and echoed to the console.
-class StreamSink {
- public:
-  static constexpr bool kCompacts = false;
-  StreamSink(OutputStream& out, OutputStream& console) : out_(out), console_(console) {}
-  void Write(const std::uint8_t* data, std::size_t size) {
-    out_.Write(data, size);
-    console_.Write(data, size);
-  }
-  void Put(std::string_view bytes) {
-    Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  }
-
- private:
-  OutputStream& out_;
-  OutputStream& console_;
-};
-
-// Where the text goes in batch mode: compacted into the page's own memory, behind the pass, to
-// be written after the colour header once the whole page is done. A byte is overwritten only
-// after every colour window that holds it has been examined.
+// Where the text goes: compacted into the page's own memory, behind the pass, to be written
+// after the colour header once the whole page is done. A byte is overwritten only after every
+// colour window that holds it has been examined. In single mode the text is echoed to the console
+// as well, a stretch at a time, and always before a head message that comes after it (`Say`).
 class CompactSink {
  public:
-  static constexpr bool kCompacts = true;
-  CompactSink(const SourceBuffer& source, ColourScanner& colour, OutputStream& out)
+  CompactSink(const SourceBuffer& source, ColourScanner& colour, OutputStream& out,
+              OutputStream& console, bool echo)
       : source_(source),
         b_(source.data),
         end_(source.data + source.size),
         colour_(colour),
-        out_(out) {}
+        out_(out),
+        console_(console),
+        echo_(echo) {}
 
   // Once the page is loaded the colour header is complete; from then on the text gathered so
   // far is handed to the output a stretch at a time, as it will not change any more, so that it
-  // can be written while the rest is converted.
+  // can be written while the rest is converted. Called before text is added, never after, so
+  // that the echo never runs ahead of a head message said about the text just kept.
   void Emit() {
+    if (echo_) Echo(kept_);
     if (!emitting_) {
       if (!source_.IsLoaded()) {
         emit_at_ = kept_ + kLoadCheck;  // asking costs a call: not after every block
@@ -226,10 +213,18 @@ class CompactSink {
   // Writes what is left, after the colour header.
   void Finish() {
     colour_.Finish();
+    if (echo_) Echo(kept_);
     out_.WriteStable(b_ + emitted_, kept_ - emitted_);
+  }
+  // Prints a message on the console, after the echo of the text kept before the last `behind`
+  // bytes.
+  void Say(std::string_view message, std::size_t behind = 0) {
+    if (echo_) Echo(kept_ - behind);
+    console_.Write(message);
   }
   // Writes [data, data + size), a stretch of the page itself, at or after where it goes.
   void Write(const std::uint8_t* data, std::size_t size) {
+    if (kept_ >= emit_at_) Emit();
     std::uint8_t* const to = b_ + kept_;
     // Most runs are a few words between tags. Once the text has moved 32 bytes or more towards
     // the start, such a run is copied as a fixed 32 bytes (the bytes past it land where the run
@@ -242,7 +237,6 @@ class CompactSink {
       std::memmove(to, data, size);
     }
     kept_ += size;
-    if (kept_ >= emit_at_) Emit();
   }
   // Writes a few bytes that are not the page's (an entity's byte, the line-break escape).
   void Put(std::string_view bytes) {
@@ -254,18 +248,15 @@ class CompactSink {
   // the block's start (nothing dropped since the block walk took over mid-block) that would
   // reach into the next block, not yet read, and the bytes go one at a time (KeepEach).
   std::uint8_t* BlockRoom(std::size_t base) {
+    if (kept_ >= emit_at_) Emit();
     colour_.Cover(kept_ + 64);
     return kept_ <= base ? b_ + kept_ : nullptr;
   }
   // Counts `count` bytes stored at BlockRoom's place.
-  void Kept(std::size_t count) {
-    kept_ += count;
-    if (kept_ >= emit_at_) Emit();
-  }
+  void Kept(std::size_t count) { kept_ += count; }
   // Keeps the bytes of the 64 at `from` whose bit is set in `keep`, one at a time.
   void KeepEach(const std::uint8_t* from, std::uint64_t keep) {
     for (; keep != 0; keep &= keep - 1) b_[kept_++] = from[__builtin_ctzll(keep)];
-    if (kept_ >= emit_at_) Emit();
   }
 
  private:
@@ -277,8 +268,16 @@ class CompactSink {
   const std::uint8_t* const end_;
   ColourScanner& colour_;
   OutputStream& out_;
+  OutputStream& console_;
+  const bool echo_;
+  // Echoes the text kept before `upto` that the console has not had yet.
+  void Echo(std::size_t upto) {
+    console_.Write(b_ + echoed_, upto - echoed_);
+    echoed_ = upto;
+  }
   std::size_t kept_ = 0;
   std::size_t emitted_ = 0;             // text before this is in the output's hands
+  std::size_t echoed_ = 0;              // and before this on the console (single mode)
   std::size_t emit_at_ = kEmitStretch;  // Emit() once this much text is kept
   bool emitting_ = false;
 };
