@@ -11,6 +11,8 @@
 #   dense page       95 MiB of generated markup-dense pages: entities, line breaks, cut-off tags
 #   hostile page     100 MB of generated pages that take every slow turn: heads, body tags, cut-off
 #                    tags and entities, stray '<' and '>', zero bytes
+#   single mode      the real and the hostile page again, converted as one named file into
+#                    another (the text echoed to the null device)
 #   document         one generated 100 MB document, layout 'D'
 #   3000 pages       3000 real pages, in a folder on disk and in a folder on tmpfs
 # and, for each kernel, the conversion alone of each single file, in memory, and of pages of one
@@ -146,15 +148,16 @@ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
 echo "vector extensions: $(grep -o 'avx[^ ]*' /proc/cpuinfo | sort -u | tr '\n' ' ')"
 echo "median of $rounds rounds; each command writes new files; kernels: ${kernels[*]}"
 
-# One file: the converter of each kernel in batch mode in the file's folder, the floor writing
-# as many bytes.
-single_job() {  # NAME PROGRAM FOLDER INPUT OUTPUT
-  local name=$1 program=$2 folder=$3 input=$4 output=$5 k
-  (cd "$folder" && rm -f "$output" && eval "$(command_of "${kernels[-1]}" "$program")" >/dev/null)
+# One file: the converter of each kernel in the file's folder, in batch mode, or in single mode
+# with ARGUMENTS (its echo of the text goes to the null device), the floor writing as many bytes
+# as the output file holds.
+single_job() {  # NAME PROGRAM FOLDER INPUT OUTPUT [ARGUMENTS]
+  local name=$1 program=$2 folder=$3 input=$4 output=$5 args=${6:-} k
+  (cd "$folder" && rm -f "$output" && eval "$(command_of "${kernels[-1]}" "$program") $args" >/dev/null)
   local bytes c
   bytes=$(stat -c %s "$folder/$output")
   for c in "${contenders[@]}"; do
-    race "$c" "rm -f $folder/$output" "(cd $folder && $(command_of "$c" "$program"))"
+    race "$c" "rm -f $folder/$output" "(cd $folder && $(command_of "$c" "$program") $args)"
   done
   race floor "rm -f $folder/floor.out" "$bin/bench_floor $folder/$input $folder/floor.out $bytes"
   race cp "rm -f $folder/copy.out" "cp $folder/$input $folder/copy.out"
@@ -169,6 +172,8 @@ single_job "synthetic page" html2Ruxa page page.htm page.htx
 single_job "real page" html2Ruxa real page.htm page.htx
 single_job "dense page" html2Ruxa dense page.htm page.htx
 single_job "hostile page" html2Ruxa hostile page.htm page.htx
+single_job "real page, single mode" html2Ruxa real page.htm page.out "page.htm page.out"
+single_job "hostile page, single mode" html2Ruxa hostile page.htm page.out "page.htm page.out"
 single_job "document" doc2Ruxa doc big.doc big.dox
 
 # The conversion alone (bench/convert_in_memory.cc): each input already in memory, no file
