@@ -1,6 +1,7 @@
 # Writes CHANGELOG.md as a Debian changelog (the form a native package's changelog.gz takes):
 # each "## VERSION (YYYY-MM-DD)" heading opens an entry, each "- " item becomes a "  * " line,
-# continuation lines stay with their item.
+# continuation lines stay with their item. Items before the first such heading (an "Unreleased"
+# section) belong to no version yet and are left out.
 function(ruxa_debian_changelog source destination package maintainer)
   file(STRINGS "${source}" lines)
   set(text "")
@@ -12,7 +13,7 @@ function(ruxa_debian_changelog source destination package maintainer)
                       OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
       string(APPEND text "${trailer}${package} (${version}) unstable; urgency=medium\n\n")
       set(trailer "\n -- ${maintainer}  ${when}\n\n")
-    elseif(line MATCHES "^- (.*)")
+    elseif(line MATCHES "^- (.*)" AND NOT trailer STREQUAL "")
       string(APPEND text "  * ${CMAKE_MATCH_1}\n")
     elseif(line MATCHES "^  +(.*)" AND NOT trailer STREQUAL "")
       string(APPEND text "    ${CMAKE_MATCH_1}\n")

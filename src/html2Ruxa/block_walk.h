@@ -36,9 +36,9 @@ struct HtmlBlocks {
   std::size_t (*find_markup)(const std::uint8_t* b, std::size_t i, std::size_t n);
   /// The masks of the 64 bytes at `block`, reading the three bytes before and after it too.
   TagMasks (*tags)(const std::uint8_t* block);
-  /// The walk from `from`, whose bytes before it in its block are handled
-  /// already: whole blocks, each classified at once and compacted by its mask of the bytes
-  /// kept, for as long as the masks settle them. Returns where it stopped, and whether that is
+  /// The walk from `from`, whose bytes before it in its block are handled already: whole
+  /// blocks, each classified at once and compacted by its mask of the bytes kept, for as long
+  /// as the masks settle them. Returns where it stopped, and whether that is
   /// inside a tag; the byte-at-a-time rules go on from there.
   std::size_t (*walk)(const BlockWalk& page, std::size_t from, bool& in_tag);
 };
