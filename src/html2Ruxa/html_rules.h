@@ -35,6 +35,20 @@ inline constexpr Entity kEntities[] = {
     {"&eacute;", 0xE9}, {"&egrave;", 0xE8}, {"&agrave;", 0xE0}, {"&ccedil;", 0xE7},
 };
 
+// No entity holds an '&' past its first byte, and none is shorter than this: an '&' with another
+// that close after it opens none.
+inline constexpr std::size_t kShortestEntity =
+    std::ranges::min(kEntities, {}, [](const Entity& e) { return e.name.size(); }).name.size();
+static_assert(std::ranges::none_of(kEntities, [](const Entity& e) {
+  return e.name.find('&', 1) != std::string_view::npos;
+}));
+/// The '&' of `amps` (bit k for byte k) that another of them follows too closely to open one.
+inline std::uint64_t AmpersandsFollowed(std::uint64_t amps) {
+  std::uint64_t after = 0;
+  for (std::size_t k = 1; k < kShortestEntity; ++k) after |= amps >> k;
+  return amps & after;
+}
+
 // The line-break tags that batch mode turns into the escape; exact, lower case, no attributes.
 inline constexpr std::string_view kBreakTags[] = {"<br>", "</br>", "<br/>", "<br />"};
 inline constexpr std::size_t kLongestBreakTag =

@@ -12,8 +12,7 @@
 //         Blend(mask, a, b) (b's byte where the mask's bit is set), Compress(to, keep) (the
 //         bytes whose bit is set, in order, to `to`, which takes all 64; returns their count)
 //   Cmp   64 truth values: & and |, Mask()
-//   traits: kMatchFrom, kMatchBreaksFrom, and where kMatchFrom is 0 kSiftEntities (how the HTML
-//         block walk matches; see its comments)
+//   traits: kMatchFrom, kMatchBreaksFrom (how the HTML block walk matches; see its comments)
 // Masks hold one bit per byte: bit k (value 1 << k) for byte k, whatever the byte order.
 #include <bit>
 #include <cstddef>
@@ -29,9 +28,8 @@ using Cmp = MaskBits;
 // Eight bytes to a 64-bit word, byte k of the word in its bits 8k to 8k + 7 whatever the byte
 // order; the byte tests work on all eight at once.
 struct Vec {
-  static constexpr int kMatchFrom = 0;          // no lookups: entities one at a time
-  static constexpr int kMatchBreaksFrom = 0;    // and line-break tags too
-  static constexpr bool kSiftEntities = false;  // a compare costs as much as the checks it saves
+  static constexpr int kMatchFrom = 0;         // no lookups: entities one at a time
+  static constexpr int kMatchBreaksFrom = 0;  // and line-break tags too
   std::uint64_t w[8];
 
   static std::uint64_t InOrder(std::uint64_t x) {

@@ -16,8 +16,7 @@ namespace ruxa::simd::sse2 {
 
 struct Vec {
   static constexpr int kMatchFrom = 0;         // no byte shuffle
-  static constexpr int kMatchBreaksFrom = 4;   // at 16 bytes a step, all at once pays for many
-  static constexpr bool kSiftEntities = true;  // crowded '&' sifted by compares first
+  static constexpr int kMatchBreaksFrom = 4;  // at 16 bytes a step, all at once pays for many
   __m128i p[4];
 
   static Vec Load(const std::uint8_t* s) {
