@@ -51,6 +51,19 @@ TEST_P(Kernel, FindMarkupStopsAtTheFirstMarkupByte) {
   }
 }
 
+// `find_pair` finds a pair wherever it lies in a step, across two, or at the end, and no pair
+// cut by the end of its range: every other '/' there lacks its 'h'.
+TEST_P(Kernel, FindPairFindsTheFirstWholePair) {
+  for (const std::size_t at : {0, 62, 63, 64, 100, 127, 128}) {
+    std::uint8_t b[130];
+    std::memset(b, '/', sizeof b);
+    b[at + 1] = 'h';
+    EXPECT_EQ(k_.find_pair(b, 0, sizeof b, '/', 'h'), at) << at;
+    EXPECT_EQ(k_.find_pair(b, at + 1, sizeof b, '/', 'h'), sizeof b) << at;
+    EXPECT_EQ(k_.find_pair(b, 0, at + 1, '/', 'h'), at + 1) << at;
+  }
+}
+
 // Which bytes of a block lie inside tags, from its '<' and '>' and whether it starts in one: a
 // tag runs from a '<' met outside a tag to the first '>' after it ('<' inside a tag and '>'
 // outside one change nothing). Blocks written as strings, one bit per character.
@@ -103,6 +116,8 @@ TEST_P(Kernel, ReadsNothingPastItsData) {
     EXPECT_EQ(k_.find_either(end - size, 0, size, 0xF0, 0xF1), size);
     std::memset(end - size, 'x', size);
     EXPECT_EQ(html_.find_markup(end - size, 0, size), size);
+    std::memset(end - size, '/', size);
+    EXPECT_EQ(k_.find_pair(end - size, 0, size, '/', 'h'), size);
     std::memset(end - size, 0, size);
     EXPECT_EQ(k_.skip_zeros(end - size, 0, size), size);
     EXPECT_EQ(k_.compact_nonzero(end - size, end - size, size), 0u);

@@ -61,13 +61,6 @@ std::size_t BreakTagLength(const std::uint8_t* b, std::size_t n, std::size_t i) 
   return 0;
 }
 
-// Position of the first '/' in [i, n), or n.
-std::size_t FindSlash(const std::uint8_t* b, std::size_t i, std::size_t n) {
-  const void* slash = std::memchr(b + i, '/', n - i);
-  return slash == nullptr ? n
-                          : static_cast<std::size_t>(static_cast<const std::uint8_t*>(slash) - b);
-}
-
 // The text pass's view of a page that may still be loading: a position is examined only once
 // every byte its decision may read is there (kTextLookahead bytes past it), so each search stops
 // short of the loaded count and waits for more.
@@ -196,11 +189,14 @@ class TextPass {
   // "/h". That tag is already its escape: the erase takes the backslash, and the 'n' too unless
   // the tag starts on the erase's last byte.
   std::size_t EraseHead(std::size_t from) {
-    std::size_t slash = from;
-    for (;; ++slash) {
-      if ((slash = page_.Search(slash, FindSlash)) == n_) return n_;
-      if (slash + 1 < n_ && b_[slash + 1] == 'h') break;
-    }
+    // The 'h' of a pair that starts before the limit may lie at it: that byte is loaded.
+    const auto find_pair = [n = n_](const std::uint8_t* b, std::size_t i, std::size_t limit) {
+      const std::size_t end = std::min(limit + 1, n);
+      const std::size_t at = ActiveKernels().find_pair(b, i, end, '/', 'h');
+      return at < end ? at : limit;
+    };
+    const std::size_t slash = page_.Search(from, find_pair);
+    if (slash == n_) return n_;
     head_ = ConversionState::HeadErased;
     const std::size_t end = std::min(slash + 5, n_);
     for (std::size_t j = slash + 2; batch_ && j < end; ++j) {
