@@ -165,10 +165,10 @@ std::string HostilePage(std::size_t at_least) {
   return page;
 }
 
-// Each a page of its own: patterns/NAME.htm.
+// Each a page of its own: patterns/NAME.htm, the unit repeated after the lead.
 const struct {
   const char* name;
-  std::string_view unit;
+  std::string_view unit, lead = {};
 } kPatterns[] = {
     {"bo", "<bo"},
     {"bo-hash", "<bo#"},
@@ -182,11 +182,13 @@ const struct {
     {"slash-gt", "/>"},
     {"lt-gt", "<>"},
     {"head-slash", "<head>/h"},
+    {"slashes-in-head", "/", "<head>"},  // the head's end looked for at every '/'
+    {"br-in-tag", "<br>", "<x"},         // every '>' closes a line-break tag, none the tag
     {"zero-a", std::string_view("\0a", 2)},
 };
 
-std::string Repeated(std::string_view unit, std::size_t size) {
-  std::string page;
+std::string Repeated(std::string_view lead, std::string_view unit, std::size_t size) {
+  std::string page(lead);
   page.reserve(size + unit.size());
   while (page.size() < size) page += unit;
   page.resize(size);
@@ -211,7 +213,7 @@ int main() {
   mkdir("patterns", 0777);
   for (const auto& pattern : kPatterns) {
     ok = ok && Save("patterns/" + std::string(pattern.name) + ".htm",
-                    Repeated(pattern.unit, 16u << 20));
+                    Repeated(pattern.lead, pattern.unit, 16u << 20));
   }
   ok = ok && Save("hostile/page.htm", HostilePage(100u << 20));  // last: the others stay as they were
   if (!ok) std::perror("make_bench_inputs");

@@ -81,7 +81,8 @@ real_html() {
   find /usr/share/doc /usr/share/gtk-doc /usr/lib/node_modules /root/.rustup/toolchains \
     \( -name '*.html' -o -name '*.htm' \) -type f -size +1k 2>/dev/null | LC_ALL=C sort
 }
-if [[ ! -f $work/.complete || ! -d $work/patterns ]]; then
+# Made again whenever the program that makes them changed.
+if [[ ! -f $work/.complete || $bin/make_bench_inputs -nt $work/.complete ]]; then
   rm -rf "$work" && mkdir -p "$work"
   (cd "$work" && "$bin/make_bench_inputs")
   mkdir -p "$work/real" "$work/real-pages"
