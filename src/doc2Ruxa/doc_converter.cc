@@ -46,6 +46,10 @@ constexpr std::size_t kReach = 7;
 // While the document is loading, a position is examined only once every byte its decision may
 // read or write is there: the last is the byte p + 6 that layout '6' erases.
 constexpr std::size_t kLookahead = kReach - 1;
+// A signature is looked for by its start and its next tested byte, which lies within that.
+static_assert(kLayoutD.tested[0] == 0 && kLayoutD.expected[0] == kSignatureStart &&
+              kLayout6.tested[0] == 0 && kLayout6.expected[0] == kSignatureStart &&
+              kLayoutD.tested[1] <= kLookahead && kLayout6.tested[1] <= kLookahead);
 
 // The runs that start within one stretch up to a terminator overlap: each is the tail of the
 // one before it. Walking every run byte by byte would cost the stretch's length once per
@@ -80,7 +84,7 @@ class RunScanner {
       }
       p = static_cast<std::size_t>(static_cast<const std::uint8_t*>(start) - b_);
       if (!SignatureAt(p)) {
-        ++p;
+        p = NextCandidate(p + 1, limit);  // the bare ones after it too, in one search
         continue;
       }
       for (std::size_t k = 0; k < layout_.erased_count; ++k) {
@@ -124,6 +128,16 @@ class RunScanner {
     return false;
   }
 
+  // Where in [p, limit) a signature may start, as its first two tested bytes tell (the second
+  // may lie past the limit: it is loaded), or limit. Where a signature start is seldom anything
+  // else, a search for that byte alone is quicker; this one passes a crowd of bare ones at once.
+  std::size_t NextCandidate(std::size_t p, std::size_t limit) const {
+    const std::size_t gap = layout_.tested[1], end = std::min(limit + gap, n_);
+    const std::size_t at =
+        kernels_.find_pair(b_, p, end, kSignatureStart, gap, layout_.expected[1]);
+    return at < end ? at : limit;
+  }
+
   bool SignatureAt(std::size_t p) const {
     for (std::size_t k = 0; k < layout_.tested_count; ++k) {
       const std::size_t x = p + layout_.tested[k];
@@ -152,9 +166,18 @@ class RunScanner {
         Split(q);
         continue;
       }
-      if (SignatureAt(q) && !AddPending(q)) return n_;
-      Consume(q, q + 1);
-      ++q;
+      if (SignatureAt(q)) {
+        if (!AddPending(q)) return n_;
+        Consume(q, q + 1);
+        ++q;
+        continue;
+      }
+      // A bare signature start: passed with what follows up to the next place a signature may
+      // start or the next terminator, whichever comes first.
+      const std::size_t next = kernels_.find_either(b_, q + 1, NextCandidate(q + 1, limit),
+                                                    layout_.terminator, layout_.terminator);
+      Consume(q, next);
+      q = next;
     }
   }
 

@@ -20,9 +20,9 @@ struct Kernels {
   /// Position of the first byte in [i, n) equal to `x` or `y`, or n.
   std::size_t (*find_either)(const std::uint8_t* b, std::size_t i, std::size_t n, std::uint8_t x,
                              std::uint8_t y);
-  /// Position of the first byte in [i, n - 1) equal to `x` and followed by `y`, or n.
+  /// Position p of the first byte in [i, n - gap) equal to `x` with `y` at p + gap, or n.
   std::size_t (*find_pair)(const std::uint8_t* b, std::size_t i, std::size_t n, std::uint8_t x,
-                           std::uint8_t y);
+                           std::size_t gap, std::uint8_t y);
   /// Position of the first non-zero byte in [i, n), or n.
   std::size_t (*skip_zeros)(const std::uint8_t* b, std::size_t i, std::size_t n);
   /// Copies the bytes of [from, from + size) that are not zero to `to`, in order, and returns
