@@ -9,9 +9,10 @@
 //   hostile/page.htm 100 MB of short random pages made to take every slow turn: heads (each
 //                    one prints a line), body tags, tags and entities cut off, unknown
 //                    entities, stray '<' and '>', zero bytes, line ends
-//   patterns/*.htm   16 MiB pages of one short pattern repeated, each the worst case of one
+//   patterns/*       16 MiB inputs of one short pattern repeated, each the worst case of one
 //                    slow turn (a colour window every few bytes, an entity or a line-break tag
-//                    at every step, near misses of both), for the conversion alone
+//                    at every step, near misses of both, signature starts that open none),
+//                    for the conversion alone
 // The content is pseudo-random but the same on every run.
 #include <sys/stat.h>
 
@@ -165,26 +166,38 @@ std::string HostilePage(std::size_t at_least) {
   return page;
 }
 
-// Each a page of its own: patterns/NAME.htm, the unit repeated after the lead.
+// A document's header block, with layout marker 'D'.
+const std::string kDocumentHead = [] {
+  std::string head(4096, '\0');
+  head[2095] = 'D';
+  return head;
+}();
+// The same, then a signature whose run never ends.
+const std::string kDocumentRun = kDocumentHead + std::string("\x02\0\xD9\0", 4);
+
+// Each an input of its own: patterns/NAME, the unit repeated after the lead.
 const struct {
   const char* name;
   std::string_view unit, lead = {};
 } kPatterns[] = {
-    {"bo", "<bo"},
-    {"bo-hash", "<bo#"},
-    {"colours", "<body text=\"#123456\" bgcolor=\"#"},
-    {"amp", "&"},
-    {"entities", "&lt;"},
-    {"near-entities", "&eacutx"},
-    {"br", "<br>"},
-    {"near-br", "<br"},
-    {"r-gt", "r>"},
-    {"slash-gt", "/>"},
-    {"lt-gt", "<>"},
-    {"head-slash", "<head>/h"},
-    {"slashes-in-head", "/", "<head>"},  // the head's end looked for at every '/'
-    {"br-in-tag", "<br>", "<x"},         // every '>' closes a line-break tag, none the tag
-    {"zero-a", std::string_view("\0a", 2)},
+    {"bo.htm", "<bo"},
+    {"bo-hash.htm", "<bo#"},
+    {"colours.htm", "<body text=\"#123456\" bgcolor=\"#"},
+    {"amp.htm", "&"},
+    {"entities.htm", "&lt;"},
+    {"near-entities.htm", "&eacutx"},
+    {"br.htm", "<br>"},
+    {"near-br.htm", "<br"},
+    {"r-gt.htm", "r>"},
+    {"slash-gt.htm", "/>"},
+    {"lt-gt.htm", "<>"},
+    {"head-slash.htm", "<head>/h"},
+    {"slashes-in-head.htm", "/", "<head>"},  // the head's end looked for at every '/'
+    {"br-in-tag.htm", "<br>", "<x"},         // every '>' closes a line-break tag, none the tag
+    {"zero-a.htm", std::string_view("\0a", 2)},
+    // Signature starts that open no signature, before any and after one.
+    {"bare-starts.doc", "\x02", kDocumentHead},
+    {"bare-starts-in-run.doc", "\x02", kDocumentRun},
 };
 
 std::string Repeated(std::string_view lead, std::string_view unit, std::size_t size) {
@@ -212,7 +225,7 @@ int main() {
   ok = ok && Save("doc/big.doc", Document(100u << 20));
   mkdir("patterns", 0777);
   for (const auto& pattern : kPatterns) {
-    ok = ok && Save("patterns/" + std::string(pattern.name) + ".htm",
+    ok = ok && Save("patterns/" + std::string(pattern.name),
                     Repeated(pattern.lead, pattern.unit, 16u << 20));
   }
   ok = ok && Save("hostile/page.htm", HostilePage(100u << 20));  // last: the others stay as they were
