@@ -1,9 +1,7 @@
 #include "html2Ruxa/html_converter.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string_view>
-#include <type_traits>
 
 #include "driver/name_rules.h"
 #include "html2Ruxa/block_scan.h"
