@@ -41,15 +41,8 @@ constexpr InstructionSet kInstructionSets[] = {
 #endif
 };
 
-VectorKernel Widest() {
-  VectorKernel widest = VectorKernel::Portable;
-  for (const InstructionSet& set : kInstructionSets) {
-    if (set.runs()) widest = set.kind;
-  }
-  return widest;
-}
-
-std::atomic<VectorKernel> g_active{Widest()};
+// The widest one the processor runs.
+std::atomic<VectorKernel> g_active{AvailableVectorKernels().back()};
 
 }  // namespace
 
