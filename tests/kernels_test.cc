@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 
 #include "html2Ruxa/block_walk.h"
 #include "tests/each_kernel.h"
@@ -51,17 +52,27 @@ TEST_P(Kernel, FindMarkupStopsAtTheFirstMarkupByte) {
   }
 }
 
-// `find_pair` finds a pair wherever it lies in a step, across two, or at the end, and no pair
-// cut by the end of its range: every other '/' there lacks its 'h'.
-TEST_P(Kernel, FindPairFindsTheFirstWholePair) {
-  for (const std::size_t gap : {1, 2}) {
-    for (const std::size_t at : {0, 62, 63, 64, 100, 127}) {
-      std::uint8_t b[130];
-      std::memset(b, '/', sizeof b);
-      b[at + gap] = 'h';
-      EXPECT_EQ(k_.find_pair(b, 0, sizeof b, '/', gap, 'h'), at) << at << " " << gap;
-      EXPECT_EQ(k_.find_pair(b, at + 1, sizeof b, '/', gap, 'h'), sizeof b) << at << " " << gap;
-      EXPECT_EQ(k_.find_pair(b, 0, at + gap, '/', gap, 'h'), at + gap) << at << " " << gap;
+// `find_pattern` finds where a pattern first lies whole in its range, as a look at each position
+// does: over bytes where whole patterns, parts of them, or neither abound, from starts and to
+// ends around the vector steps.
+TEST_P(Kernel, FindPatternFindsTheFirstWholePattern) {
+  const BytePattern patterns[] = {
+      {{'/', 'h', 'h'}, {0, 1, 1}}, {{'/', 'h', 'h'}, {0, 2, 2}}, {{'/', 'h', 'k'}, {0, 2, 4}}};
+  std::minstd_rand random(1);
+  for (const BytePattern& t : patterns) {
+    for (const unsigned odds : {2, 9, 400}) {  // of a byte other than '/'
+      std::uint8_t b[200];
+      for (std::uint8_t& c : b) c = random() % odds != 0 ? '/' : "hk"[random() % 2];
+      const auto lies_at = [&](std::size_t p) {
+        return b[p] == t.byte[0] && b[p + t.at[1]] == t.byte[1] && b[p + t.at[2]] == t.byte[2];
+      };
+      for (const std::size_t i : {0, 1, 63, 64, 100}) {
+        for (std::size_t n = i; n <= sizeof b; ++n) {
+          std::size_t p = i;
+          while (p + t.at[2] < n && !lies_at(p)) ++p;
+          EXPECT_EQ(k_.find_pattern(b, i, n, t), p + t.at[2] < n ? p : n) << i << " " << n;
+        }
+      }
     }
   }
 }
@@ -119,7 +130,7 @@ TEST_P(Kernel, ReadsNothingPastItsData) {
     std::memset(end - size, 'x', size);
     EXPECT_EQ(html_.find_markup(end - size, 0, size), size);
     std::memset(end - size, '/', size);
-    EXPECT_EQ(k_.find_pair(end - size, 0, size, '/', 2, 'h'), size);
+    EXPECT_EQ(k_.find_pattern(end - size, 0, size, {{'/', '/', 'h'}, {0, 2, 4}}), size);
     std::memset(end - size, 0, size);
     EXPECT_EQ(k_.skip_zeros(end - size, 0, size), size);
     EXPECT_EQ(k_.compact_nonzero(end - size, end - size, size), 0u);

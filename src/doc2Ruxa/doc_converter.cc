@@ -46,10 +46,17 @@ constexpr std::size_t kReach = 7;
 // While the document is loading, a position is examined only once every byte its decision may
 // read or write is there: the last is the byte p + 6 that layout '6' erases.
 constexpr std::size_t kLookahead = kReach - 1;
-// A signature is looked for by its start and its next tested byte, which lies within that.
-static_assert(kLayoutD.tested[0] == 0 && kLayoutD.expected[0] == kSignatureStart &&
-              kLayout6.tested[0] == 0 && kLayout6.expected[0] == kSignatureStart &&
-              kLayoutD.tested[1] <= kLookahead && kLayout6.tested[1] <= kLookahead);
+// A signature is looked for by its start and its other tested bytes, which lie within that; a
+// layout that tests two gives the search its second one twice.
+constexpr bool Searchable(const Layout& l) {
+  return l.tested_count >= 2 && l.tested_count <= 3 && l.tested[0] == 0 &&
+         l.expected[0] == kSignatureStart && l.tested[l.tested_count - 1] <= kLookahead;
+}
+static_assert(Searchable(kLayoutD) && Searchable(kLayout6));
+constexpr BytePattern SignaturePattern(const Layout& l) {
+  const std::size_t last = l.tested_count - 1;
+  return {{l.expected[0], l.expected[1], l.expected[last]}, {0, l.tested[1], l.tested[last]}};
+}
 
 // The runs that start within one stretch up to a terminator overlap: each is the tail of the
 // one before it. Walking every run byte by byte would cost the stretch's length once per
@@ -69,6 +76,7 @@ class RunScanner {
         b_(source.data),
         n_(source.size),
         layout_(layout),
+        signature_(SignaturePattern(layout)),
         out_(out),
         max_output_(max_output) {}
 
@@ -128,13 +136,12 @@ class RunScanner {
     return false;
   }
 
-  // Where in [p, limit) a signature may start, as its first two tested bytes tell (the second
-  // may lie past the limit: it is loaded), or limit. Where a signature start is seldom anything
-  // else, a search for that byte alone is quicker; this one passes a crowd of bare ones at once.
+  // Where in [p, limit) every byte a signature tests fits (those past the limit are loaded), or
+  // limit. Where a signature start is seldom anything else, a search for that byte alone is
+  // quicker; this one passes a crowd of bare ones at once, however many tests each passes.
   std::size_t NextCandidate(std::size_t p, std::size_t limit) const {
-    const std::size_t gap = layout_.tested[1], end = std::min(limit + gap, n_);
-    const std::size_t at =
-        kernels_.find_pair(b_, p, end, kSignatureStart, gap, layout_.expected[1]);
+    const std::size_t end = std::min(limit + signature_.at[2], n_);
+    const std::size_t at = kernels_.find_pattern(b_, p, end, signature_);
     return at < end ? at : limit;
   }
 
@@ -265,6 +272,7 @@ class RunScanner {
   std::uint8_t* const b_;
   const std::size_t n_;
   const Layout& layout_;
+  const BytePattern signature_;  // what `NextCandidate` looks for
   OutputStream& out_;
   const std::uint64_t max_output_;
   std::uint64_t written_ = 0;

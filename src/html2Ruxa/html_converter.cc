@@ -190,7 +190,7 @@ class TextPass {
     // The 'h' of a pair that starts before the limit may lie at it: that byte is loaded.
     const auto find_pair = [n = n_](const std::uint8_t* b, std::size_t i, std::size_t limit) {
       const std::size_t end = std::min(limit + 1, n);
-      const std::size_t at = ActiveKernels().find_pair(b, i, end, '/', 1, 'h');
+      const std::size_t at = ActiveKernels().find_pattern(b, i, end, {{'/', 'h', 'h'}, {0, 1, 1}});
       return at < end ? at : limit;
     };
     const std::size_t slash = page_.Search(from, find_pair);

@@ -15,14 +15,21 @@
 
 namespace ruxa {
 
+/// Three bytes at set distances from a position p: `byte[k]` at p + at[k], where
+/// 0 == at[0] <= at[1] <= at[2]. A pattern of two bytes gives its second one twice.
+struct BytePattern {
+  std::uint8_t byte[3];
+  std::size_t at[3];
+};
+
 /// The byte kernels of one instruction set.
 struct Kernels {
   /// Position of the first byte in [i, n) equal to `x` or `y`, or n.
   std::size_t (*find_either)(const std::uint8_t* b, std::size_t i, std::size_t n, std::uint8_t x,
                              std::uint8_t y);
-  /// Position p of the first byte in [i, n - gap) equal to `x` with `y` at p + gap, or n.
-  std::size_t (*find_pair)(const std::uint8_t* b, std::size_t i, std::size_t n, std::uint8_t x,
-                           std::size_t gap, std::uint8_t y);
+  /// The first position p in [i, n - pattern.at[2]) where `pattern` lies, or n.
+  std::size_t (*find_pattern)(const std::uint8_t* b, std::size_t i, std::size_t n,
+                              BytePattern pattern);
   /// Position of the first non-zero byte in [i, n), or n.
   std::size_t (*skip_zeros)(const std::uint8_t* b, std::size_t i, std::size_t n);
   /// Copies the bytes of [from, from + size) that are not zero to `to`, in order, and returns
