@@ -166,14 +166,16 @@ std::string HostilePage(std::size_t at_least) {
   return page;
 }
 
-// A document's header block, with layout marker 'D'.
-const std::string kDocumentHead = [] {
+// A document's header block, with the layout marker given.
+std::string DocumentHead(char layout) {
   std::string head(4096, '\0');
-  head[2095] = 'D';
+  head[2095] = layout;
   return head;
-}();
-// The same, then a signature whose run never ends.
+}
+const std::string kDocumentHead = DocumentHead('D'), kDocument6Head = DocumentHead('6');
+// Each, then a signature whose run never ends.
 const std::string kDocumentRun = kDocumentHead + std::string("\x02\0\xD9\0", 4);
+const std::string kDocument6Run = kDocument6Head + std::string("\x02\0\x03\0\x01\0\0", 7);
 
 // Each an input of its own: patterns/NAME, the unit repeated after the lead.
 const struct {
@@ -198,6 +200,9 @@ const struct {
     // Signature starts that open no signature, before any and after one.
     {"bare-starts.doc", "\x02", kDocumentHead},
     {"bare-starts-in-run.doc", "\x02", kDocumentRun},
+    // Layout '6' tests three bytes: starts that pass the first two tests and fail the third.
+    {"near-signatures.doc", "\2a\3b", kDocument6Head},
+    {"near-signatures-in-run.doc", "\2a\3b", kDocument6Run},
 };
 
 std::string Repeated(std::string_view lead, std::string_view unit, std::size_t size) {
