@@ -256,14 +256,17 @@ safety)
   printf old >"${long%.htm}.htx" && run "$html" && file_is "${long%.htm}.htx" 'Ruxa000000fffffflong'
   rm "$long" "${long%.htm}.htx"
   # Interrupted while it writes (its console is a pipe nobody reads yet), a run leaves the old
-  # output and no temporary file; killed outright it still leaves the old output.
-  fresh && zeros_as z 3000000 >big.htm && printf old >big.out
-  for signal in TERM HUP KILL; do  # (a background job of a script ignores INT)
-    mkfifo slow && { "$html" big.htm big.out >slow & } && pid=$! && exec 3<slow && sleep 0.5
-    kill -$signal $pid && wait $pid 2>/dev/null
+  # output and no temporary file; killed outright it still leaves the old output, and a new
+  # output in another folder leaves nothing there, as it had no name yet.
+  fresh && zeros_as z 3000000 >big.htm && printf old >big.out && mkdir new
+  # (a background job of a script ignores INT)
+  for signal_output in TERM:big.out HUP:big.out KILL:big.out KILL:new/big.out; do
+    output=${signal_output#*:}
+    mkfifo slow && { "$html" big.htm "$output" >slow & } && pid=$! && exec 3<slow && sleep 0.5
+    kill -"${signal_output%:*}" $pid && wait $pid 2>/dev/null
     exec 3<&- && rm slow
-    file_is big.out old
   done
+  file_is big.out old && folder_holds new && rmdir new
   find . -mindepth 1 -maxdepth 1 ! -name big.htm ! -name big.out -exec rm -f {} +
   # A signal ignored when the program starts (nohup) stays ignored: the run completes.
   mkfifo slow && { (trap '' HUP && exec "$html" big.htm big.out >slow) & } && pid=$!
