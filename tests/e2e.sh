@@ -242,9 +242,13 @@ safety)
   ln -s victim/notes.txt named && run "$html" page.htm named
   holds "named link kept" test -L named
   file_is victim/notes.txt 'Ruxa000000ffffffnew'
-  # A replaced output keeps its permission bits; a new one gets the usual ones.
-  chmod 640 page.htx && run "$html" page.htm page.htx
+  # A replaced output keeps its permission bits, and its owner when root replaces another
+  # user's file; a new one gets the usual ones.
+  chmod 640 page.htx && owner=$(stat -c %u:%g page.htx)
+  [[ $(id -u) == 0 ]] && owner=65534:65534 && chown "$owner" page.htx
+  run "$html" page.htm page.htx
   compare "mode of a replaced output" 640 "$(stat -c %a page.htx)"
+  compare "owner of a replaced output" "$owner" "$(stat -c %u:%g page.htx)"
   run "$html" page.htm fresh.htx
   compare "mode of a new output" "$new_mode" "$(stat -c %a fresh.htx)"
   folder_holds . page.htm page.htx victim named fresh.htx twins
