@@ -45,6 +45,13 @@ TEST_P(DocEachKernel, OutputFiles) {
       {Doc(2100, '6', {2, 0, 3, 0}, 2096), "", ""},
       {Doc(2101, '6', {2, 0, 3, 0, 1}, 2096), "", ""},  // p+6 past the end
       {Doc(2102, '6', {2, 'a', 3, 'b', 1, 'c'}, 2096), "abc", ""},
+      // A run of its own inside a run, whose p+6 is the first byte past the end.
+      {Doc(2110, '6', {2, 'a', 3, 'b', 1, 'c', 'x', 'y', 2, 'd', 3, 'e', 1, 'f'}, 2096),
+       "abcy\x02"
+       "d\x03"
+       "e\x01"
+       "fdef",
+       ""},
       // A run of its own inside a run, starting four bytes before the end.
       {Doc(2104, 'D', {2, 'a', 0xD9, 'b', 2, 'c', 0xD9, 'd'}, 2096),
        "ab\x02"
