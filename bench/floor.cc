@@ -34,7 +34,6 @@ std::size_t ReadWhole(const char* path) {
     capacity = size;
     buffer = static_cast<char*>(
         ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    ::madvise(buffer, capacity, MADV_HUGEPAGE);
   }
   std::size_t got = 0;
   while (got < size) {
