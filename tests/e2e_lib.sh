@@ -28,10 +28,17 @@ fresh() { dir=$(mktemp -d "$scratch/case.XXXXXX") && cd "$dir" || exit 1; }
 # run PROGRAM ARG...: runs the program (through $runner), standard input from $stdin or the null
 # device; sets $status and keeps standard output and standard error for the checks below. A
 # program that hangs ($runner's time limit, status 124) ends the script at once, as a failure.
+# Every run of the programs prints something; where `silent_retry` is set (under wine, which now
+# and then starts a program that does nothing at all), a run that printed nothing runs again.
 run() {
-  # shellcheck disable=SC2154  # runner is set by the script that sources this file
-  "${runner[@]}" "$@" <"${stdin:-/dev/null}" >"$out" 2>"$err"
-  status=$?
+  local again=${silent_retry:-}
+  while :; do
+    # shellcheck disable=SC2154  # runner is set by the script that sources this file
+    "${runner[@]}" "$@" <"${stdin:-/dev/null}" >"$out" 2>"$err"
+    status=$?
+    [[ -n $again && $status != 124 && ! -s $out ]] || break
+    again=
+  done
   if [[ $status == 124 ]]; then
     fail "$* ended" "within the time limit" "killed by it"
     finish

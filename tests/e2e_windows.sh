@@ -11,6 +11,7 @@ export LC_ALL=C.UTF-8
 build=$(realpath "$1") group=$2 native=$(realpath "${3:-/nonexistent}" 2>/dev/null)
 source_dir=$(realpath "$(dirname "$0")/..")
 html=$build/html2Ruxa.exe doc=$build/doc2Ruxa.exe runner=(timeout 60 wine)
+silent_retry=1
 command -v wine >/dev/null || { echo "wine is not installed"; exit 77; }
 # shellcheck source=e2e_lib.sh
 source "$(dirname "$0")/e2e_lib.sh"
