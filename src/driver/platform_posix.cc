@@ -1,5 +1,5 @@
-// The platform interface on POSIX systems. Linux-only calls (mremap, files without a name) have portable
-// fallbacks.
+// The platform interface on POSIX systems. Linux-only calls (mremap, files without a name) have
+// portable fallbacks.
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
