@@ -81,6 +81,36 @@ struct GatherTable {
 };
 inline constexpr GatherTable kGather;
 
+// For each mask of eight bytes, how the bytes it keeps slide to the front in three steps, for
+// vector types that shift bytes but cannot shuffle them: at step s every kept byte whose count
+// of dropped bytes before it has bit s set moves 2^s places down, and `to[mask][s]` marks (0xFF)
+// the places that take the byte 2^s places above them. Two kept bytes never meet: one step
+// closes at most the gap the dropped bytes between them opened, so their order holds throughout.
+// A place left by a byte and taken by none keeps a stale copy, which no later step moves.
+struct SlideTable {
+  std::uint8_t to[256][3][8];
+  std::uint8_t count[256];
+  constexpr SlideTable() : to(), count() {
+    for (int mask = 0; mask < 256; ++mask) {
+      int at[8] = {}, shift[8] = {}, kept = 0;
+      for (int bit = 0; bit < 8; ++bit) {
+        if (mask >> bit & 1) {
+          at[kept] = bit;
+          shift[kept] = bit - kept;  // the bytes dropped before it
+          ++kept;
+        }
+      }
+      count[mask] = static_cast<std::uint8_t>(kept);
+      for (int step = 0; step < 3; ++step) {
+        for (int k = 0; k < kept; ++k) {
+          if (shift[k] >> step & 1) to[mask][step][at[k] -= 1 << step] = 0xFF;
+        }
+      }
+    }
+  }
+};
+inline constexpr SlideTable kSlide;
+
 }  // namespace ruxa::simd
 
 #endif  // RUXA_SIMD_SCALAR_H_

@@ -3,7 +3,7 @@
 
 // The vector type of SSE2, part of every x86-64 processor: four 16-byte registers. SSE2 has no
 // byte shuffle, so Lookup is not offered (kMatchFrom is 0: entities are matched one at a time)
-// and Compress copies runs or bytes, but packs 16-bit text.
+// and Compress slides the kept bytes down by shifts (SlideTable), but packs 16-bit text.
 #include "simd/isa.h"
 
 #if defined(RUXA_X86)
@@ -74,40 +74,45 @@ struct Vec {
     const __m128i low = _mm_set1_epi16(0xFF);
     return _mm_packus_epi16(_mm_and_si128(x, low), _mm_and_si128(y, low));
   }
-  // Whole, or packed; few runs (text between tags) a run at a time; otherwise a register at a
-  // time: whole, packed, or a byte at a time.
+  // Step kStep of the slide (see SlideTable) of both eight-byte halves of a register, whose
+  // masks are `lo` and `hi`: the places marked take the byte 2^kStep places above them, which
+  // for a place the table marks always lies in the same half.
+  template <int kStep>
+  static __m128i Slide(__m128i q, unsigned lo, unsigned hi) {
+    const __m128i moves = _mm_unpacklo_epi64(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kSlide.to[lo][kStep])),
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kSlide.to[hi][kStep])));
+    return _mm_or_si128(_mm_andnot_si128(moves, q),
+                        _mm_and_si128(moves, _mm_srli_si128(q, 1 << kStep)));
+  }
+  // The kept bytes of one register, each half's slid to its front and stored where the kept
+  // bytes before it end (eight bytes each time: what lies past the kept ones is overwritten by
+  // the next half, or lies before to + 64, as no half starts past 8 bytes per half before it).
+  static std::size_t Gather(std::uint8_t* to, std::size_t kept, __m128i q, unsigned mask) {
+    const unsigned lo = mask & 0xFF, hi = mask >> 8 & 0xFF;
+    q = Slide<2>(Slide<1>(Slide<0>(q, lo, hi), lo, hi), lo, hi);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to + kept), q);
+    kept += kSlide.count[lo];
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to + kept), _mm_unpackhi_epi64(q, q));
+    return kept + kSlide.count[hi];
+  }
+  // Whole, nothing, packed, or slid a register at a time, without a branch on its bytes.
   std::size_t Compress(std::uint8_t* to, std::uint64_t keep) const {
     auto* const out = reinterpret_cast<__m128i*>(to);
     if (keep == ~std::uint64_t{0}) {
       Store(to);
       return 64;
     }
+    if (keep == 0) return 0;
     if (keep == 0x5555555555555555u || keep == 0xAAAAAAAAAAAAAAAAu) {
       _mm_storeu_si128(out, Pack(p[0], p[1], keep & 2));
       _mm_storeu_si128(out + 1, Pack(p[2], p[3], keep & 2));
       return 32;
     }
-    alignas(16) std::uint8_t bytes[64 + 32];  // and room for CompressRuns to read on
-    Store(bytes);
-    _mm_store_si128(reinterpret_cast<__m128i*>(bytes + 64), _mm_setzero_si128());
-    _mm_store_si128(reinterpret_cast<__m128i*>(bytes + 80), _mm_setzero_si128());
-    if (FewRuns(keep)) return CompressRuns(to, bytes, keep);
-    std::size_t kept = 0;
-    for (int i = 0; i < 4; ++i) {
-      // From the copy: indexing the registers by a loop variable would keep them in memory too.
-      const __m128i q = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes + 16 * i));
-      const auto m = static_cast<std::uint16_t>(keep >> (16 * i));
-      if (m == 0xFFFF) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + kept), q);
-        kept += 16;
-      } else if (m == 0x5555 || m == 0xAAAA) {
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(to + kept), Pack(q, q, m & 2));
-        kept += 8;
-      } else if (m != 0) {
-        kept += CompressEach(to + kept, bytes + 16 * i, m, 16);
-      }
-    }
-    return kept;
+    std::size_t kept = Gather(to, 0, p[0], static_cast<unsigned>(keep));
+    kept = Gather(to, kept, p[1], static_cast<unsigned>(keep >> 16));
+    kept = Gather(to, kept, p[2], static_cast<unsigned>(keep >> 32));
+    return Gather(to, kept, p[3], static_cast<unsigned>(keep >> 48));
   }
 };
 using Cmp = Vec;
