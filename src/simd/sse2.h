@@ -15,7 +15,7 @@ RUXA_TARGET_REGION(RUXA_SSE2_TARGET)
 namespace ruxa::simd::sse2 {
 
 struct Vec {
-  static constexpr int kMatchFrom = 0;         // no byte shuffle
+  static constexpr int kMatchFrom = 0;        // no byte shuffle
   static constexpr int kMatchBreaksFrom = 4;  // at 16 bytes a step, all at once pays for many
   __m128i p[4];
 
@@ -79,9 +79,9 @@ struct Vec {
   // for a place the table marks always lies in the same half.
   template <int kStep>
   static __m128i Slide(__m128i q, unsigned lo, unsigned hi) {
-    const __m128i moves = _mm_unpacklo_epi64(
-        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kSlide.to[lo][kStep])),
-        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kSlide.to[hi][kStep])));
+    const __m128i moves =
+        _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kSlide.to[lo][kStep])),
+                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kSlide.to[hi][kStep])));
     return _mm_or_si128(_mm_andnot_si128(moves, q),
                         _mm_and_si128(moves, _mm_srli_si128(q, 1 << kStep)));
   }
