@@ -28,7 +28,7 @@ using Cmp = MaskBits;
 // Eight bytes to a 64-bit word, byte k of the word in its bits 8k to 8k + 7 whatever the byte
 // order; the byte tests work on all eight at once.
 struct Vec {
-  static constexpr int kMatchFrom = 0;         // no lookups: entities one at a time
+  static constexpr int kMatchFrom = 0;        // no lookups: entities one at a time
   static constexpr int kMatchBreaksFrom = 0;  // and line-break tags too
   std::uint64_t w[8];
 
@@ -74,32 +74,26 @@ struct Vec {
     }
     return v;
   }
-  // Few runs (text between tags) a run at a time; otherwise a word at a time: whole, packed
-  // where every other byte is kept (16-bit text, the low or the high byte of each pair), or a
-  // byte at a time.
+  // Each word's kept bytes slide to its front (see SlideTable): toward byte 0 is toward the low
+  // bits. Eight bytes are stored each time, all before to + 64.
   std::size_t Compress(std::uint8_t* to, std::uint64_t keep) const {
-    std::uint8_t bytes[64 + 32] = {};  // and room for CompressRuns to read on
-    Store(bytes);
     if (keep == ~std::uint64_t{0}) {
-      std::memcpy(to, bytes, 64);
+      Store(to);
       return 64;
     }
-    if (FewRuns(keep)) return CompressRuns(to, bytes, keep);
     std::size_t kept = 0;
     for (int i = 0; i < 8; ++i) {
       const auto m = static_cast<std::uint8_t>(keep >> (8 * i));
-      if (m == 0xFF) {
-        std::memcpy(to + kept, bytes + 8 * i, 8);
-        kept += 8;
-      } else if (m == 0x55 || m == 0xAA) {
-        std::uint64_t x = (w[i] >> (m & 2 ? 8 : 0)) & 0x00FF00FF00FF00FFu;
-        x = (x | x >> 8) & 0x0000FFFF0000FFFFu;
-        x |= x >> 16;
-        for (int k = 0; k < 4; ++k) to[kept + k] = static_cast<std::uint8_t>(x >> (8 * k));
-        kept += 4;
-      } else if (m != 0) {
-        kept += CompressEach(to + kept, bytes + 8 * i, m, 8);
+      std::uint64_t x = w[i];
+      for (int step = 0; step < 3; ++step) {
+        std::uint64_t moves;
+        std::memcpy(&moves, kSlide.to[m][step], 8);
+        moves = InOrder(moves);
+        x = (x & ~moves) | ((x >> (8 << step)) & moves);
       }
+      x = InOrder(x);
+      std::memcpy(to + kept, &x, 8);
+      kept += kSlide.count[m];
     }
     return kept;
   }

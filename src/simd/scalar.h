@@ -1,7 +1,7 @@
 #ifndef RUXA_SIMD_SCALAR_H_
 #define RUXA_SIMD_SCALAR_H_
 
-// Byte work in plain C++ that the vector types share: compression without a byte shuffle.
+// Byte work in plain C++ that the vector types share: the tables that compression works from.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -16,53 +16,6 @@ struct MaskBits {
   MaskBits operator|(MaskBits o) const { return {bits | o.bits}; }
   std::uint64_t Mask() const { return bits; }
 };
-
-/// Copies the bytes of the 64 at `in` whose bit is set in `keep` to `to`, in order, and returns
-/// their count; writes all 64 bytes from `to`. `in` holds 32 more readable bytes after the 64
-/// (their values do not matter). A run of kept bytes at a time, by copies of fixed length (32
-/// bytes, then 16 at a time for a longer run), gathered aside so that a copy may run past its
-/// run's end.
-inline std::size_t CompressRuns(std::uint8_t* to, const std::uint8_t* in, std::uint64_t keep) {
-  std::uint8_t out[64 + 32];
-  std::size_t kept = 0;
-  while (keep != 0) {
-    const int start = __builtin_ctzll(keep);
-    // Not every bit is set, and the shift brings in zeros: the run ends before bit 64 of this.
-    const int length = __builtin_ctzll(~(keep >> start));
-    std::memcpy(out + kept, in + start, 32);  // most runs are shorter
-    for (int i = 32; i < length; i += 16) std::memcpy(out + kept + i, in + start + i, 16);
-    kept += static_cast<std::size_t>(length);
-    keep &= keep + (keep & (0 - keep));  // the carry clears the run
-  }
-  std::memcpy(to, out, 64);
-  return kept;
-}
-
-/// Copies the bytes of the `count` (at most 64) at `from` whose bit is set in `keep` to `to`, in
-/// order, and returns their count; writes up to `count` bytes from `to`, which may overlap
-/// `from` only by lying at or before it. Branch-free: every byte is stored, only those kept
-/// advance.
-inline std::size_t CompressEach(std::uint8_t* to, const std::uint8_t* from, std::uint64_t keep,
-                                int count) {
-  std::size_t kept = 0;
-  for (int k = 0; k < count; ++k, keep >>= 1) {
-    to[kept] = from[k];
-    kept += keep & 1;
-  }
-  return kept;
-}
-
-/// The number of bits set, by halves, nibbles and bytes: without POPCNT, which SSE2 processors
-/// may lack, the builtin is a call.
-inline int CountBits(std::uint64_t x) {
-  x -= (x >> 1) & 0x5555555555555555u;
-  x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
-  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-  return static_cast<int>((x * 0x0101010101010101u) >> 56);
-}
-
-/// Whether a mask is better compressed a run at a time than by pieces: eight runs or fewer.
-inline bool FewRuns(std::uint64_t keep) { return CountBits(keep & ~(keep << 1)) <= 8; }
 
 // For each mask of eight bytes, the shuffle that gathers the bytes it keeps at the front (an
 // index with its high bit set gives a zero byte), for vector types that shuffle bytes by a table
