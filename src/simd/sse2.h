@@ -85,9 +85,9 @@ struct Vec {
     return _mm_or_si128(_mm_andnot_si128(moves, q),
                         _mm_and_si128(moves, _mm_srli_si128(q, 1 << kStep)));
   }
-  // The kept bytes of one register, each half's slid to its front and stored where the kept
-  // bytes before it end (eight bytes each time: what lies past the kept ones is overwritten by
-  // the next half, or lies before to + 64, as no half starts past 8 bytes per half before it).
+  // The kept bytes of one register, each half's slid to its front and stored, eight bytes,
+  // where the kept bytes before it end: half j of a block starts at most 8j bytes in, so every
+  // store ends by to + 64, and the next half's overwrites what lies past the kept ones.
   static std::size_t Gather(std::uint8_t* to, std::size_t kept, __m128i q, unsigned mask) {
     const unsigned lo = mask & 0xFF, hi = mask >> 8 & 0xFF;
     q = Slide<2>(Slide<1>(Slide<0>(q, lo, hi), lo, hi), lo, hi);
