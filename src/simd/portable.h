@@ -81,6 +81,7 @@ struct Vec {
       Store(to);
       return 64;
     }
+    if (keep == 0) return 0;
     std::size_t kept = 0;
     for (int i = 0; i < 8; ++i) {
       const auto m = static_cast<std::uint8_t>(keep >> (8 * i));
