@@ -4,7 +4,6 @@
 // Byte work in plain C++ that the vector types share: the tables that compression works from.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 namespace ruxa::simd {
 
