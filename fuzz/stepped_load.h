@@ -76,8 +76,10 @@ std::pair<std::string, std::string> ConvertStepped(const std::vector<std::uint8_
 }
 
 /// Step plans worth trying on an input of `size` bytes: a byte at a time, steps just under, at
-/// and just over a block, and a long stall before the last few bytes.
+/// and just over a block, and a long stall before the last few bytes; past a few blocks, a
+/// megabyte at a time, as a loading thread hands them out.
 inline std::vector<std::vector<std::size_t>> StepPlans(std::size_t size) {
+  if (size > 5000) return {{std::size_t{1} << 20}};
   return {{1}, {63}, {64}, {65}, {size > 5 ? size - 5 : 1, 1}};
 }
 
