@@ -129,26 +129,22 @@ faults)
   page='<b>x</b>'
   for p in "$html" "$doc"; do
     name=${p##*/}
-    fresh && run "$p" no.in o.out
-    console_is "missing input" 1 <<<'Error, invalid file name!$' && absent o.out
-    errors_are "missing input" "$name: cannot open 'no.in': No such file or directory"
-    mkdir d.in && run "$p" d.in o.out
-    console_is "input is a folder" 1 <<<'Error, invalid file name!$' && absent o.out
-    errors_are "input is a folder" "$name: cannot open 'd.in': Is a directory"
-    printf "$page" >a.in && run "$p" a.in no/o.out
-    console_is "output folder missing" 1 <<<'Error, invalid file name!$'
-    errors_are "output folder missing" "$name: cannot create 'no/o.out': No such file or directory"
-    mkdir o && run "$p" a.in o
-    console_is "output is a folder" 1 <<<'Error, invalid file name!$'
-    errors_are "output is a folder" "$name: cannot create 'o': Is a directory"
-    run "$p" a.in a.in
-    console_is "output is the input" 1 <<<'Error, invalid file name!$'
-    errors_are "output is the input" "$name: cannot create 'a.in': it is the input file"
-    run "$p" a.in ./a.in
-    console_is "output is the input, spelt otherwise" 1 <<<'Error, invalid file name!$'
-    ln a.in l.out && run "$p" a.in l.out
-    console_is "output is a hard link to the input" 1 <<<'Error, invalid file name!$'
-    file_is a.in "$page"
+    fresh && printf "$page" >a.in && mkdir d.in o && ln a.in l.out
+    # what | arguments | the reason standard error gives after the program's name, if checked
+    while IFS='|' read -r what args reason; do
+      run "$p" $args
+      console_is "$what" 1 <<<'Error, invalid file name!$'
+      [[ -z $reason ]] || errors_are "$what" "$name: $reason"
+    done <<'EOF'
+missing input|no.in o.out|cannot open 'no.in': No such file or directory
+input is a folder|d.in o.out|cannot open 'd.in': Is a directory
+output folder missing|a.in no/o.out|cannot create 'no/o.out': No such file or directory
+output is a folder|a.in o|cannot create 'o': Is a directory
+output is the input|a.in a.in|cannot create 'a.in': it is the input file
+output is the input, spelt otherwise|a.in ./a.in|
+output is a hard link to the input|a.in l.out|
+EOF
+    absent o.out && file_is a.in "$page" && folder_holds . a.in d.in o l.out
   done
   fresh && printf "$page" >p.htm && mkdir p.htx && run "$html"
   console_ends "batch output is a folder" 1 <<'EOF'
