@@ -87,9 +87,9 @@ TEST(LoadWriteThread, AFollowerIsHandedEachCountOnceItIsThere) {
     platform::InputFile in;
     ASSERT_TRUE(in.Open(input, false, why)) << why;
     OutputFile out;
-    ASSERT_EQ(out.Create(folder.File("page.htx"), OutputFile::Links::Replace, platform::FileId{},
-                         why),
-              OutputFile::Created::Yes);
+    ASSERT_EQ(
+        out.Create(folder.File("page.htx"), OutputFile::Links::Replace, platform::FileId{}, why),
+        OutputFile::Created::Yes);
     std::vector<std::uint8_t> memory(claimed);
     LoadWriteThread load(in, memory.data(), memory.size(), out);
     Sum follower;
