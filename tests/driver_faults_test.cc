@@ -220,6 +220,19 @@ TEST_F(Faults, AnExceptionEndsTheRunWithItsCleanup) {
   EXPECT_EQ(Get("p.htx"), "old");
 }
 
+// The file an interrupt removes is named in a fixed buffer (a signal handler cannot allocate):
+// it is removed, and a name of any length, too long for the buffer, is never copied past it.
+TEST_F(Faults, CleanUpRemovesTheFileItWasGiven) {
+  Put("t.tmp", "x");
+  platform::SetCleanupFile("t.tmp");
+  platform::CleanUp();
+  EXPECT_EQ(Names(), std::set<std::string>{});
+  for (std::size_t size = 4000; size < 4200; ++size) {  // around the longest path of POSIX systems
+    platform::SetCleanupFile(std::string(size, 'x'));
+    platform::CleanUp();
+  }
+}
+
 // The last steps of putting a new file in place, failing, never lose both versions.
 TEST_F(Faults, PuttingTheOutputInPlaceKeepsAWholeVersion) {
   const auto write = [](OutputFile& out, const std::string& path) {

@@ -234,10 +234,14 @@ safety)
   compare "twins converted" "0 2" "$status $(grep -c '^Size: 10 $' "$out")"
   [[ $(cat a.htx) == Ruxa000000ffffff@(one|two) ]] && pass || fail twins one/two "$(cat a.htx)"
   cd ..
-  # Single mode follows a link the user named and replaces its target whole.
-  ln -s victim/notes.txt named && run "$html" page.htm named
-  holds "named link kept" test -L named
-  file_is victim/notes.txt 'Ruxa000000ffffffnew'
+  # Single mode follows a link the user named, through a chain of relative links, each read
+  # from its own folder; the output is put whole where the last one points, there or not yet.
+  ln -s victim/named named && ln -s new.txt victim/named && run "$html" page.htm named
+  file_is victim/new.txt 'Ruxa000000ffffffnew'
+  inode=$(stat -c %i victim/new.txt) && run "$html" page.htm named
+  holds "links kept, their target replaced" test -L named -a -L victim/named -a \
+    "$(stat -c %i victim/new.txt)" != "$inode"
+  folder_holds victim named new.txt notes.txt
   # A replaced output keeps its permission bits, and its owner when root replaces another
   # user's file; a new one gets the usual ones.
   chmod 640 page.htx && owner=$(stat -c %u:%g page.htx)
