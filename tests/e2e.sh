@@ -182,6 +182,11 @@ EOF
     status=${PIPESTATUS[1]} && cp tty.out "$out"
     console_ends "pause at a terminal, then '$key'" 1 <<<'Press Enter to continue . . . '
   done
+  # The pause takes the whole line typed: none of it is left for the shell to run.
+  printf 'ab\ncd\n' | timeout 10 script -qec "stty -echo; $html no o; read -r l; echo \"[\$l]\"" \
+    /dev/null >tty.out
+  compare "what the pause leaves of the input" "Press Enter to continue . . . [cd]" \
+    "$(tail -n 1 tty.out | tr -d '\r')"
   # A folder that can be entered but not read; root reads anything, so root runs it as nobody.
   # The program is copied in, so that nobody needs to reach the build folder.
   fresh && cp "$build/html2Ruxa" . && chmod 311 .
