@@ -68,6 +68,15 @@ EOF
   for i in 1 2 3 4 5 6 7 8; do printf '<p>new%s</p>' $i >p$i.htm && printf '<p>old' >P$i.HTX; done
   run "$html"
   for i in 1 2 3 4 5 6 7 8; do file_is P$i.HTX "Ruxa000000ffffffnew$i"; done
+  # The output name in other letters, given to the page itself (a hard link): left alone.
+  fresh && printf '<p>x</p>' >az.htm && ln az.htm AZ.HTX && run "$html"
+  batch_is "output is the page in other letters" 0 <<'EOF'
+FICHIER: 1 .^M$
+FICHIER: 2 ..^M$
+FICHIER: 6 az.htm^M$
+FICHIER: 6 AZ.HTX^M$
+EOF
+  holds "AZ.HTX is still the page" test az.htm -ef AZ.HTX
   ;;
 names)
   # Names in any script: the console shows them in the code page (a character it lacks as '?',
