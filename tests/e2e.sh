@@ -247,6 +247,11 @@ safety)
   holds "links kept, their target replaced" test -L named -a -L victim/named -a \
     "$(stat -c %i victim/new.txt)" != "$inode"
   folder_holds victim named new.txt notes.txt
+  # A name that only looks like a link (/dev/fd of a deleted file reads "NAME (deleted)") is
+  # written directly, as named: no file appears under the name the link shows.
+  exec 4>gone.out && rm gone.out && run "$html" page.htm /dev/fd/4
+  compare "output to a deleted file's /dev/fd" 'Ruxa000000ffffffnew' "$(cat /dev/fd/4)"
+  exec 4>&-
   # A replaced output keeps its permission bits, and its owner when root replaces another
   # user's file; a new one gets the usual ones.
   chmod 640 page.htx && owner=$(stat -c %u:%g page.htx)
