@@ -99,6 +99,7 @@ TEST(LoadWriteThread, AFollowerIsHandedEachCountOnceItIsThere) {
     const bool attached = load.Attach(follower);
     EXPECT_EQ(load.Finish(read_why, write_why), claimed == bytes.size());
     EXPECT_FALSE(load.Attach(follower));  // once loaded, nothing is left to follow
+    load.Detach();                        // the follower is done with the last count
     if (attached) {
       EXPECT_EQ(follower.seen, bytes.size());
       EXPECT_TRUE(follower.published);
