@@ -90,6 +90,9 @@ Size: 8 $
 x
 EOF
   file_is p.out 'Ruxa000000ffffffx'
+  # A pipe longer than the memory first taken for it (2 MiB) is read to its end.
+  stdin=<(zeros_as z 5000000) run "$html" /dev/stdin p.out
+  file_is p.out "Ruxa000000ffffff$(zeros_as z 5000000)"
   # Large inputs are converted while they load: the same bytes, in both programs and modes.
   fresh
   { printf '<body bgcolor="#abcdef"><p>'; zeros_as z 9000000; printf '&amp;<br>y'; } >big.htm
