@@ -37,6 +37,7 @@ case $group in
 modes)
   fresh && printf '<p>hi</p>' >a.htm && printf 'x<br>y' >b.HTML
   printf z | tee c.txt x.hxyz >p.ht  # (the name rules' other cases are unit-tested)
+  printf q >z.hé  # names are bytes here: 'é' is two, so ".h" is fourth and third from the end
   run "$html"
   batch_is "batch mode, every entry listed, the matching ones converted" 0 <<'EOF'
 FICHIER: 1 .$
@@ -52,9 +53,12 @@ FICHIER: 4 p.ht$
 FICHIER: 6 x.hxyz$
 --- Ruxa Beta Bramlink 2005 --- $
 Size: 1 $
+FICHIER: 5 z.hM-CM-)$
+--- Ruxa Beta Bramlink 2005 --- $
+Size: 1 $
 EOF
   file_is a.htx 'Ruxa000000ffffffhi' && file_is b..htx 'Ruxa000000ffffffx\ny'
-  file_is x..htx 'Ruxa000000ffffffz'
+  file_is x..htx 'Ruxa000000ffffffz' && file_is z.htx 'Ruxa000000ffffffq'
   absent c.htx && absent p.htx
   for args in "x" "x y z"; do  # any count but two is batch mode
     rm a.htx && run "$html" $args
