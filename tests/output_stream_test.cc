@@ -19,7 +19,7 @@ TEST_P(StreamEachKernel, WriteNonZeroDropsExactlyTheZeros) {
   for (int i = 0; i < 300; ++i) mixed += static_cast<char>(i * 7 % 5 == 0 ? 0 : i);
   const std::string kCases[] = {"", std::string(50, '\0'), std::string(50, 'x'), text16,
                                 text16.substr(1), mixed,
-                                // Zeros dropped before the buffer fills (at 256 KiB), and after.
+                                // Zeros dropped before this buffer first fills (16 KiB), then more.
                                 std::string(300, '\0') + std::string(262000, 'y') + mixed};
   for (const std::string& data : kCases) {
     StringOutputStream out;
