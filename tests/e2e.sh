@@ -151,6 +151,9 @@ output is the input|a.in a.in|cannot create 'a.in': it is the input file
 output is the input, spelt otherwise|a.in ./a.in|
 output is a hard link to the input|a.in l.out|
 EOF
+    run "$p" a.in ''  # refused before the text is converted, as the other names are
+    console_is "output name empty" 1 <<<'Error, invalid file name!$'
+    errors_are "output name empty" "$name: cannot create '': No such file or directory"
     absent o.out && file_is a.in "$page" && folder_holds . a.in d.in o l.out
   done
   fresh && printf "$page" >p.htm && mkdir p.htx && run "$html"

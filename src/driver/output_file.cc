@@ -23,6 +23,12 @@ std::uint64_t& Seed() {
 OutputFile::Created OutputFile::Create(const std::string& path, Links links,
                                        const platform::FileId& input, platform::Reason& why,
                                        Listing listing) {
+  // An empty name names no file, yet the system takes it for a new file in the current folder
+  // until the last step: refused here, before any byte is converted.
+  if (path.empty()) {
+    why = "No such file or directory";
+    return Created::No;
+  }
   const bool follow = links == Links::Follow;
   // A name the folder's listing did not have is taken to be new: should it exist after all by
   // the time the output is put in place, the file there is replaced, which never follows a link.
